@@ -1,0 +1,41 @@
+#ifndef CHAMBER_H
+#define CHAMBER_H
+
+// The vessel that holds the shot, as the shot, the experiment and the window
+// see it: geometry, gravity, the vibrating base, restitution at its surfaces,
+// the prediction of each sphere's next impact on a surface, the velocity
+// change at that impact, and the recording of impacts on top and base.
+//
+// Coordinates: z points up, against gravity; the chamber's axis is the z
+// axis. A sphere position r holds the x and y of its centre and, in r[2], the
+// height of its lowest point, so a sphere touches the base when r[2] equals
+// the base height and the top when r[2] equals the chamber height less one
+// diameter. Times are counted from the present moment.
+class Chamber {
+ public:
+  virtual ~Chamber() {}
+
+  // Radius of a vertical circle about the axis that holds every allowed
+  // sphere centre; random placement draws x and y from [-radius, radius].
+  virtual double radius() const = 0;
+  // Magnitude g of the gravitational acceleration, acting along -z.
+  virtual double gravity() const = 0;
+  // Completes the geometry for spheres of this diameter and lays the
+  // histogram cells over the reachable area.
+  virtual void useSphereDiameter(double diam) = 0;
+  // Height of a layer of this volume spread over the whole floor.
+  virtual double level(double volume) const = 0;
+  virtual int isInside(const double* r) const = 0;
+  virtual int isOutside(const double* r) const = 0;
+  // Moves the base forward by the time step goal.
+  virtual void advance(double goal) = 0;
+  // Time of the sphere's first impact on a surface if earlier than
+  // best_time (and remembers its kind for collide), else best_time.
+  virtual double detect(const double* r, const double* v, double best_time) = 0;
+  // Carries out the impact found by the last successful detect.
+  virtual void collide(const double* r, double* v) = 0;
+  // Starts a new run: counters, impact maps and histograms.
+  virtual void reset() = 0;
+};
+
+#endif

@@ -1,0 +1,51 @@
+#ifndef PARAMFILE_H
+#define PARAMFILE_H
+
+#include <fstream>
+#include <string>
+
+// The one reading convention of every parameter file.
+//
+// Values are read in the order of the file's layout, line by line; reading a
+// value first skips white space (blank lines included), so a value missing
+// from its line is taken from the next one. After the last value of a line,
+// endLine() discards everything up to and including the next newline: the
+// rest of a line is comment. An integer read where the file holds a fraction
+// takes its whole part (the fraction is then part of the comment).
+//
+// A failure (file missing, a value malformed or missing, a value out of its
+// range) is remembered and reported by close() with "Error reading " and the
+// file name on standard error, and the process ends with status 1.
+class ParamFile {
+ public:
+  // Opens the file; a file that cannot be opened is reported at once.
+  explicit ParamFile(const char* filename);
+  ParamFile(const ParamFile&) = delete;
+  ParamFile& operator=(const ParamFile&) = delete;
+
+  ParamFile& operator>>(int& value);
+  ParamFile& operator>>(double& value);
+  // A word: the longest run of characters that are not white space.
+  ParamFile& operator>>(std::string& word);
+
+  // Discards the rest of the current line, its newline included.
+  void endLine();
+
+  // Marks the file as bad when a value read is outside its physical range.
+  void require(bool condition);
+
+  // Reports a failure and ends the process; otherwise closes the file.
+  void close();
+
+  const char* name() const { return name_.c_str(); }
+
+ private:
+  // Prints "Error reading <name>" and ends the process (start-up failure).
+  [[noreturn]] void reportFailure() const;
+
+  std::ifstream is_;
+  std::string name_;
+  bool valid_;
+};
+
+#endif

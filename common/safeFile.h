@@ -1,0 +1,32 @@
+#ifndef SAFEFILE_H
+#define SAFEFILE_H
+
+#include <fstream>
+#include <string>
+
+// Writes a result file so that it is never left truncated or half-written:
+// the text goes to a temporary file beside the target, which replaces the
+// target only after a complete, checked write. A failed write leaves the
+// previous file as it was and no temporary file behind.
+class SafeFile {
+ public:
+  explicit SafeFile(const char* filename);
+  ~SafeFile();
+  SafeFile(const SafeFile&) = delete;
+  SafeFile& operator=(const SafeFile&) = delete;
+
+  bool isOpen() const { return os_.is_open(); }
+  std::ofstream& stream() { return os_; }
+
+  // Flushes and closes the temporary file and renames it onto the target.
+  // Returns false, and removes the temporary file, on any failure.
+  bool commit();
+
+ private:
+  std::string target_;
+  std::string temp_;
+  std::ofstream os_;
+  bool committed_;
+};
+
+#endif

@@ -1,0 +1,307 @@
+#ifndef VIBRATEDCHAMBER_H
+#define VIBRATEDCHAMBER_H
+
+#include <cmath>
+#include <fstream>
+#include <limits>
+
+#include "chamber.h"
+#include "paramFile.h"
+
+// What both chambers share, written once: gravity, the vibrating base and its
+// triangle-wave motion, the restitution law of the three kinds of surface,
+// the prediction of base and top impacts, the response at base and top with
+// its recording (impact maps and histograms), and the records that a reset
+// restarts. The concrete chamber adds its side wall, its containment test and
+// its parameter file layout.
+//
+// Hist is the chamber's histogram type; it offers setNormal, hit, dump and
+// reset. kTopCode is the chamber's code for a top impact (the base is 1).
+template <class Hist, int kTopCode>
+class VibratedChamber : public Chamber {
+ public:
+  double gravity() const override { return gravity_; }
+
+  // Moves the base along its triangle wave by the time step goal: it runs
+  // between -A and +A at the constant speed V = 4A/P and turns at both ends.
+  // A negative goal moves it back along the straight line it is on.
+  void advance(double goal) override {
+    if (base_amplitude_ == 0.0) return;
+    // Time until the base reaches the turning point it is heading for.
+    double tleft = (base_amplitude_ - base_dir_ * base_z_) * base_velocity_inv_;
+    base_z_ = base_dir_ * base_amplitude_;
+    while (goal > tleft) {
+      base_z_ = -base_z_;
+      base_dir_ = -base_dir_;
+      tleft += base_period_half_;
+    }
+    // goal - tleft <= 0: the base is that far short of the turning point.
+    base_z_ += base_dir_ * base_velocity_ * (goal - tleft);
+  }
+
+  // Restitution law: the low-speed coefficient c up to the threshold speed
+  // 1/k, and c (k v)^(-1/4) above it, continuous at the threshold.
+  double coef_sb(double velocity) const { return coefficient(coef_sb_, v_scale_sb_, velocity); }
+  double coef_sw(double velocity) const { return coefficient(coef_sw_, v_scale_sw_, velocity); }
+  double coef_st(double velocity) const { return coefficient(coef_st_, v_scale_st_, velocity); }
+
+  // Writes one impact-map line: the x and y of the sphere centre, flushed so
+  // that the map is complete at any moment of the run.
+  void dumpImpact2D(const double* r, std::ofstream& os) const {
+    os << r[0] << " " << r[1] << std::endl;
+  }
+  // The same line appended to the named file.
+  void dumpImpact2D(const double* r, const char* filename) const {
+    std::ofstream os(filename, std::ios::app);
+    if (os) dumpImpact2D(r, os);
+  }
+
+  double baseHeight() const { return base_z_; }
+  int baseDirection() const { return base_dir_; }
+  double height() const { return height_; }
+  double height0() const { return height0_; }
+  const Hist& topHist() const { return top_hist_; }
+  const Hist& botHist() const { return bot_hist_; }
+
+ protected:
+  VibratedChamber()
+      : height0_(0.0), height_(0.0), gravity_(0.0), gravity_half_(0.0),
+        gravity_inv_(0.0), coef_sb_(0.0), v_scale_sb_(0.0), coef_sw_(0.0),
+        v_scale_sw_(0.0), coef_st_(0.0), v_scale_st_(0.0), r_tol_(0.0),
+        base_amplitude_(0.0), base_period_(0.0), base_period_half_(0.0),
+        base_period_inv_(0.0), base_velocity_(0.0), base_velocity_inv_(0.0),
+        base_z_(0.0), base_dir_(1), col_type_(0), col_sb_(0), col_st_(0),
+        impact_map_top_file_{"top.map"}, impact_map_bot_file_{"bot.map"},
+        maps2D_(0) {}
+
+  // Reading of the shared lines of a chamber file. Each reads one line and
+  // marks the file bad when a value is outside its physical range (a zero
+  // period, gravity or threshold speed would make an inverse infinite).
+
+  // Base amplitude A >= 0 and period P > 0.
+  void readBaseMotion(ParamFile& file) {
+    file >> base_amplitude_ >> base_period_;
+    file.endLine();
+    file.require(base_amplitude_ >= 0.0 && base_period_ > 0.0);
+    base_period_half_ = 0.5 * base_period_;
+    base_period_inv_ = 1.0 / base_period_;
+    base_velocity_ = 4.0 * base_amplitude_ / base_period_;
+    // A base at rest has no speed to invert; its prediction does not use it.
+    base_velocity_inv_ = base_amplitude_ > 0.0 ? base_period_ / (4.0 * base_amplitude_) : 0.0;
+  }
+
+  // Gravity g > 0, acting along -z.
+  void readGravity(ParamFile& file) {
+    file >> gravity_;
+    file.endLine();
+    file.require(gravity_ > 0.0);
+    gravity_half_ = 0.5 * gravity_;
+    gravity_inv_ = 1.0 / gravity_;
+  }
+
+  // A surface: low-speed coefficient in [0, 1] and threshold speed > 0.
+  void readSurface(ParamFile& file, double& coef, double& v_scale) {
+    double v_threshold = 0.0;
+    file >> coef >> v_threshold;
+    file.endLine();
+    file.require(coef >= 0.0 && coef <= 1.0 && v_threshold > 0.0);
+    v_scale = 1.0 / v_threshold;
+  }
+
+  // Position tolerance >= 0.
+  void readTolerance(ParamFile& file) {
+    file >> r_tol_;
+    file.endLine();
+    file.require(r_tol_ >= 0.0);
+  }
+
+  // Start height of the base, within the stroke, and start direction +1/-1.
+  void readBaseStart(ParamFile& file) {
+    file >> base_z_ >> base_dir_;
+    file.endLine();
+    file.require(base_z_ >= -base_amplitude_ && base_z_ <= base_amplitude_);
+    file.require(base_dir_ == 1 || base_dir_ == -1);
+  }
+
+  // Impact maps on (non-zero) or off.
+  void readMaps(ParamFile& file) {
+    file >> maps2D_;
+    file.endLine();
+  }
+
+  // After the file was read: opens the impact maps when they are on (a map
+  // that cannot be opened is lost silently, the run goes on without it) and
+  // gives both histograms the upward normal.
+  void openRecords() {
+    if (maps2D_ != 0) {
+      impact_map_top_.open(impact_map_top_file_, std::ios::out | std::ios::trunc);
+      impact_map_bot_.open(impact_map_bot_file_, std::ios::out | std::ios::trunc);
+    }
+    const double up[3] = {0.0, 0.0, 1.0};
+    top_hist_.setNormal(up);
+    bot_hist_.setNormal(up);
+  }
+
+  // Sets the top of the sphere heights for this diameter; a chamber not
+  // taller than one sphere has no top.
+  void useDiameterForTop(double diam) { height_ = height0_ - diam; }
+
+  // Base impact. The sphere's lowest point flies on the parabola
+  //   z(t) = z + vz t - g t^2 / 2,
+  // the base on a triangle wave between -A and +A at speed V. Returns the
+  // first time at which the two meet (the sphere descending onto the base),
+  // or best_time when that is not earlier; a sphere already below the base
+  // and moving down gets a negative time.
+  double detectBase(const double* r, const double* v, double best_time) {
+    const double z = r[2];
+    const double vz = v[2];
+    double t;
+    if (base_amplitude_ == 0.0) {
+      // A base at rest at height b: z(t) = b, i.e. g t^2/2 - vz t - (z - b) = 0.
+      // The later root (vz + sqrt(vz^2 + 2g(z - b)))/g is the descent onto
+      // the base; no real root means the sphere, below the floor, never
+      // comes back up to it.
+      const double d = vz * vz + 2.0 * gravity_ * (z - base_z_);
+      if (d < 0.0) return best_time;
+      t = (vz + std::sqrt(d)) * gravity_inv_;
+    } else {
+      const double a = base_amplitude_;
+      // Time until the base stands at its top turning point +A (0..P).
+      double tpeak0 = (a - base_dir_ * base_z_) * base_velocity_inv_;
+      if (base_dir_ < 0) tpeak0 += base_period_half_;
+      // A sphere above the band [-A, A] swept by the base, now or at tpeak0,
+      // cannot meet the base before it descends through +A: the later root
+      // of z(t) = A, tentry = (vz + sqrt(vz^2 + 2g(z - A)))/g. Otherwise the
+      // search starts now.
+      double tentry = 0.0;
+      if (z > a || z + (vz - gravity_half_ * tpeak0) * tpeak0 > a) {
+        tentry = (vz + std::sqrt(vz * vz + 2.0 * gravity_ * (z - a))) * gravity_inv_;
+      }
+      if (tentry >= best_time) return best_time;
+      // The first top turning point at or after tentry, and the bottom
+      // turning point half a period before it (possibly in the past).
+      const double tpeak =
+          tpeak0 + base_period_ * std::ceil((tentry - tpeak0) * base_period_inv_);
+      const double tlow = tpeak - base_period_half_;
+      // The sphere at tlow: vertical velocity, and height above the base at -A.
+      const double vz_low = vz - gravity_ * tlow;
+      const double h = z + (vz - gravity_half_ * tlow) * tlow + a;
+      // Relative to the base, the sphere moves on h + u s - g s^2/2 with
+      // s = t - tlow: u = vz_low - V against the base rising from -A after
+      // tlow; when the sphere is already below -A and falling at tlow, it
+      // met the base while that was falling to -A, so u = vz_low + V. The
+      // later root s = (u + sqrt(u^2 + 2gh))/g is the sphere coming down
+      // onto the base; no real root means they never meet on this stroke.
+      const double u = (h >= 0.0 || vz_low >= 0.0) ? vz_low - base_velocity_ : vz_low + base_velocity_;
+      const double d = u * u + 2.0 * gravity_ * h;
+      if (d < 0.0) return best_time;
+      t = tlow + (u + std::sqrt(d)) * gravity_inv_;
+    }
+    if (t < best_time) {
+      best_time = t;
+      col_type_ = 1;
+    }
+    return best_time;
+  }
+
+  // Top impact, only for a chamber with a top and a rising sphere: the first
+  // root of z(t) = H, i.e. t = (vz - sqrt(vz^2 - 2g(H - z)))/g, the sphere
+  // reaching the top on its way up. With vz^2 - 2g(H - z) <= 0 the sphere
+  // turns below the top (the largest finite time never wins).
+  double detectTop(const double* r, const double* v, double best_time) {
+    const double vz = v[2];
+    if (height_ > 0.0 && vz > 0.0) {
+      const double d = vz * vz - 2.0 * gravity_ * (height_ - r[2]);
+      const double t = d > 0.0 ? (vz - std::sqrt(d)) * gravity_inv_
+                               : std::numeric_limits<double>::max();
+      if (t < best_time) {
+        best_time = t;
+        col_type_ = kTopCode;
+      }
+    }
+    return best_time;
+  }
+
+  // Base response: the closing speed u = Vb - vz (Vb the base velocity) is
+  // reversed with the base's restitution, vz' = e(u) u + Vb.
+  void collideBase(const double* r, double* v) {
+    const double base_velocity = base_dir_ * base_velocity_;
+    ++col_sb_;
+    const double vz_impact = base_velocity - v[2];
+    const double vz_new = coef_sb(vz_impact) * vz_impact + base_velocity;
+    record(r, v, vz_new, impact_map_bot_, bot_hist_);
+  }
+
+  // Top response: vz' = -e(vz) vz.
+  void collideTop(const double* r, double* v) {
+    ++col_st_;
+    const double vz_new = -coef_st(v[2]) * v[2];
+    record(r, v, vz_new, impact_map_top_, top_hist_);
+  }
+
+  // Starts the records of a new run: the impact maps emptied, the histograms
+  // of the run that ends written to their files and cleared.
+  void restartRecords() {
+    col_type_ = 0;
+    col_sb_ = 0;
+    col_st_ = 0;
+    if (impact_map_top_.is_open()) impact_map_top_.close();
+    if (impact_map_bot_.is_open()) impact_map_bot_.close();
+    if (maps2D_ != 0) {
+      impact_map_top_.open(impact_map_top_file_, std::ios::out | std::ios::trunc);
+      impact_map_bot_.open(impact_map_bot_file_, std::ios::out | std::ios::trunc);
+    }
+    top_hist_.dump("top.hist");
+    top_hist_.reset();
+    bot_hist_.dump("bot.hist");
+    bot_hist_.reset();
+  }
+
+  double height0_;  // inner height from the base's mean position to the top
+  double height_;   // height0_ - diam: the largest sphere height; <= 0: no top
+  double gravity_;
+  double gravity_half_;
+  double gravity_inv_;
+  double coef_sb_;
+  double v_scale_sb_;  // 1 / threshold speed of the base
+  double coef_sw_;
+  double v_scale_sw_;  // 1 / threshold speed of the side walls
+  double coef_st_;
+  double v_scale_st_;  // 1 / threshold speed of the top
+  double r_tol_;
+  double base_amplitude_;     // A: the base moves between -A and +A
+  double base_period_;        // P
+  double base_period_half_;   // P/2
+  double base_period_inv_;    // 1/P
+  double base_velocity_;      // V = 4A/P
+  double base_velocity_inv_;  // 1/V (0 for a base at rest)
+  double base_z_;             // current base height
+  int base_dir_;              // +1 rising, -1 falling
+  int col_type_;              // pending impact: 0 none, 1 base, kTopCode top, others the wall's
+  int col_sb_;                // impacts on the base since the last reset
+  int col_st_;                // impacts on the top since the last reset
+  char impact_map_top_file_[30];
+  char impact_map_bot_file_[30];
+  std::ofstream impact_map_top_;
+  std::ofstream impact_map_bot_;
+  int maps2D_;
+  Hist top_hist_;
+  Hist bot_hist_;
+
+ private:
+  static double coefficient(double coef, double v_scale, double velocity) {
+    const double x = v_scale * velocity;
+    return x < 1.0 ? coef : coef / std::sqrt(std::sqrt(x));
+  }
+
+  // Records a top or base impact (map line, histogram with the velocities
+  // before and after) and sets the new vertical velocity.
+  void record(const double* r, double* v, double vz_new, std::ofstream& map, Hist& hist) {
+    if (maps2D_ != 0) dumpImpact2D(r, map);
+    const double v_new[3] = {v[0], v[1], vz_new};
+    hist.hit(r, v, v_new);
+    v[2] = vz_new;
+  }
+};
+
+#endif
