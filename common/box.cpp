@@ -1,0 +1,116 @@
+#include "box.h"
+
+#include <cmath>
+#include <iostream>
+
+#include "lifecycle.h"
+#include "paramFile.h"
+
+namespace {
+// Cells of one histogram; more would only cost memory, not add detail.
+const int kMaxCells = 10000000;
+}  // namespace
+
+Box::Box(const char* filename)
+    : xsize0_(0.0), ysize0_(0.0), xsize_(0.0), ysize_(0.0), col_swx_(0),
+      col_swy_(0), xcells_(0), ycells_(0), filename_(filename) {
+  ParamFile file(filename);
+  file >> xsize0_ >> ysize0_ >> height0_;
+  file.endLine();
+  file.require(xsize0_ > 0.0 && ysize0_ > 0.0);
+  readBaseMotion(file);
+  readGravity(file);
+  readSurface(file, coef_sb_, v_scale_sb_);
+  readSurface(file, coef_sw_, v_scale_sw_);
+  readSurface(file, coef_st_, v_scale_st_);
+  readTolerance(file);
+  readBaseStart(file);
+  readMaps(file);
+  file >> xcells_ >> ycells_;
+  file.endLine();
+  file.require(xcells_ >= 1 && ycells_ >= 1 &&
+               static_cast<double>(xcells_) * ycells_ <= kMaxCells);
+  file.close();
+  openRecords();
+}
+
+Box::~Box() {
+  top_hist_.dump("top.hist");
+  top_hist_.dumpZone("top.zone");
+  bot_hist_.dump("bot.hist");
+}
+
+double Box::radius() const { return std::sqrt(xsize_ * xsize_ + ysize_ * ysize_); }
+
+void Box::useSphereDiameter(double diam) {
+  useDiameterForTop(diam);
+  xsize_ = xsize0_ - 0.5 * diam;
+  ysize_ = ysize0_ - 0.5 * diam;
+  // A box narrower than one sphere has no room for a sphere centre.
+  if (xsize_ <= 0.0 || ysize_ <= 0.0) {
+    std::cerr << "Error reading " << filename_ << std::endl;
+    lifecycle::fail();
+  }
+  top_hist_.setCells(xcells_, ycells_, xsize_, ysize_);
+  bot_hist_.setCells(xcells_, ycells_, xsize_, ysize_);
+}
+
+double Box::level(double volume) const { return volume / (4.0 * xsize0_ * ysize0_); }
+
+int Box::isInside(const double* r) const {
+  if (height_ > 0.0 && r[2] > height_ + r_tol_) return 0;
+  if (r[2] < base_z_ - r_tol_) return 0;
+  if (std::fabs(r[0]) > xsize_) return 0;
+  if (std::fabs(r[1]) > ysize_) return 0;
+  return 1;
+}
+
+// Candidates in the order base, walls normal to x, walls normal to y, top;
+// each wins only when strictly earlier than the best so far.
+double Box::detect(const double* r, const double* v, double best_time) {
+  best_time = detectBase(r, v, best_time);
+  // Walls: straight-line motion in x, x + vx t = +-xsize. The time is
+  // negative for a sphere already beyond the wall and still moving out.
+  if (v[0] != 0.0) {
+    const double tx = ((v[0] > 0.0 ? xsize_ : -xsize_) - r[0]) / v[0];
+    if (tx < best_time) {
+      best_time = tx;
+      col_type_ = 2;
+    }
+  }
+  if (v[1] != 0.0) {
+    const double ty = ((v[1] > 0.0 ? ysize_ : -ysize_) - r[1]) / v[1];
+    if (ty < best_time) {
+      best_time = ty;
+      col_type_ = 3;
+    }
+  }
+  return detectTop(r, v, best_time);
+}
+
+void Box::collide(const double* r, double* v) {
+  switch (col_type_) {
+    case 1:
+      collideBase(r, v);
+      break;
+    case 2:
+      ++col_swx_;
+      v[0] = -coef_sw(std::fabs(v[0])) * v[0];
+      break;
+    case 3:
+      ++col_swy_;
+      v[1] = -coef_sw(std::fabs(v[1])) * v[1];
+      break;
+    case 4:
+      collideTop(r, v);
+      break;
+    default:
+      break;
+  }
+}
+
+void Box::reset() {
+  col_swx_ = 0;
+  col_swy_ = 0;
+  restartRecords();
+}

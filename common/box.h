@@ -1,0 +1,58 @@
+#ifndef BOX_H
+#define BOX_H
+
+#include <string>
+
+#include "stats.h"
+#include "vibratedChamber.h"
+
+// The rectangular chamber: four vertical walls at x = +-xsize0 and
+// y = +-ysize0, a flat top and the vibrating base. Impacts on top and base
+// go to the impact maps "top.map"/"bot.map" and to grid histograms written
+// as "top.hist", "bot.hist" and "top.zone".
+//
+// Parameter file, one line each:
+//   1 half-widths along x and y, inner height   6 top: coefficient, threshold speed
+//   2 base amplitude, base period               7 position tolerance
+//   3 gravity                                   8 base start height, direction (+1/-1)
+//   4 base: coefficient, threshold speed        9 impact maps on/off
+//   5 walls: coefficient, threshold speed      10 histogram cells along x and y
+//
+// Impact codes: 1 base, 2 a wall normal to x, 3 a wall normal to y, 4 top.
+class Box : public VibratedChamber<Stats2Dxy, 4> {
+ public:
+  explicit Box(const char* filename);
+  ~Box() override;
+  Box(const Box&) = delete;
+  Box& operator=(const Box&) = delete;
+
+  double radius() const override;
+  void useSphereDiameter(double diam) override;
+  double level(double volume) const override;
+  int isInside(const double* r) const override;
+  int isOutside(const double* r) const override { return !isInside(r); }
+  double detect(const double* r, const double* v, double best_time) override;
+  void collide(const double* r, double* v) override;
+  void reset() override;
+
+  double xsize0() const { return xsize0_; }
+  double ysize0() const { return ysize0_; }
+  int baseImpacts() const { return col_sb_; }
+  int topImpacts() const { return col_st_; }
+  int wallImpacts() const { return col_swx_ + col_swy_; }
+
+ protected:
+  double xsize0_;  // half inner width along x: walls at x = +-xsize0_
+  double ysize0_;  // half inner width along y
+  double xsize_;   // xsize0_ - diam/2: the largest |x| of a sphere centre
+  double ysize_;   // ysize0_ - diam/2
+  int col_swx_;    // impacts on the walls normal to x since the last reset
+  int col_swy_;    // impacts on the walls normal to y
+  int xcells_;     // histogram cells along x
+  int ycells_;     // histogram cells along y
+
+ private:
+  std::string filename_;  // for the report of a box too small for its spheres
+};
+
+#endif

@@ -1,0 +1,57 @@
+#ifndef CYLINDER_H
+#define CYLINDER_H
+
+#include <string>
+
+#include "stats.h"
+#include "vibratedChamber.h"
+
+// The upright cylindrical chamber: a circular side wall of radius radius0
+// about the z axis, a flat top and the vibrating base. Impacts on top and
+// base go to the impact maps "top.map"/"bot.map" and to ring histograms
+// written as "top.hist" and "bot.hist".
+//
+// Parameter file, one line each:
+//   1 radius, inner height                      7 minimum radial rebound speed
+//   2 base amplitude, base period               8 position tolerance
+//   3 gravity                                   9 base start height, direction (+1/-1)
+//   4 base: coefficient, threshold speed       10 impact maps on/off
+//   5 wall: coefficient, threshold speed       11 number of histogram rings
+//   6 top: coefficient, threshold speed
+//
+// Impact codes: 1 base, 2 side wall, 3 top.
+class Cylinder : public VibratedChamber<Stats2Dr, 3> {
+ public:
+  explicit Cylinder(const char* filename);
+  ~Cylinder() override;
+  Cylinder(const Cylinder&) = delete;
+  Cylinder& operator=(const Cylinder&) = delete;
+
+  double radius() const override { return radius_; }
+  void useSphereDiameter(double diam) override;
+  double level(double volume) const override;
+  int isInside(const double* r) const override;
+  int isOutside(const double* r) const override { return !isInside(r); }
+  double detect(const double* r, const double* v, double best_time) override;
+  void collide(const double* r, double* v) override;
+  void reset() override;
+
+  double radius0() const { return radius0_; }
+  int baseImpacts() const { return col_sb_; }
+  int topImpacts() const { return col_st_; }
+  int wallImpacts() const { return col_sw_; }
+
+ protected:
+  double radius0_;     // inner radius of the wall
+  double radius_;      // radius0_ - diam/2: the largest distance of a centre from the axis
+  double radius2_;     // radius_^2
+  double radius_inv_;  // 1/radius_
+  double vr_min_;      // the smallest radial speed with which a sphere leaves the wall
+  int col_sw_;         // impacts on the side wall since the last reset
+  int cells_;          // rings of both histograms
+
+ private:
+  std::string filename_;  // for the report of a cylinder too narrow for its spheres
+};
+
+#endif
