@@ -30,7 +30,9 @@ ParamFile& ParamFile::operator>>(std::string& word) {
 }
 
 void ParamFile::endLine() {
-  if (is_) is_.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
+  // At the end of the file there is nothing to discard (a last line without
+  // newline); ignoring there would mark the stream failed.
+  if (is_.good()) is_.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
 }
 
 void ParamFile::require(bool condition) {
