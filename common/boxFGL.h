@@ -1,0 +1,37 @@
+#ifndef BOXFGL_H
+#define BOXFGL_H
+
+#include "box.h"
+#include "interfaceFGL.h"
+
+// Draws the six faces of the axis-aligned box [x0, x1] x [y0, y1] x [z0, z1]
+// (either bound of a pair may be the larger), each face as one primitive of
+// the given OpenGL type with its outward normal: GL_QUADS for a solid box,
+// GL_LINE_LOOP for its edges.
+void drawBox(float x0, float x1, float y0, float y1, float z0, float z1, unsigned type);
+
+// The box chamber drawn in the animation window: the vessel as a translucent
+// box whose lower edge follows the base, its edges as thick lines, and the
+// base as a solid plate at its current height.
+//
+// Drawing parameter file ("ini/boxGL.ini"; the rest of a line is comment):
+//   1  a height, kept but not drawn (the walls reach the box's inner height)
+//   2  colour of the base plate and the edges: red, green, blue, alpha (0..1)
+//   3  colour of the translucent walls: red, green, blue, alpha
+class BoxFGL : public Box, public InterfaceFGL {
+ public:
+  // Builds the box from ini, then reads iniGL; a bad file ends the process
+  // with "Error reading <iniGL>".
+  BoxFGL(const char* ini, const char* iniGL);
+  ~BoxFGL() override {}
+
+  void draw() const override;
+  void console() override {}
+
+ private:
+  double GLheight_;
+  double GLbaseR_, GLbaseG_, GLbaseB_, GLbaseA_;
+  double GLwallR_, GLwallG_, GLwallB_, GLwallA_;
+};
+
+#endif

@@ -1,0 +1,44 @@
+#ifndef SHOTFGL_H
+#define SHOTFGL_H
+
+#include "interfaceFGL.h"
+#include "shot.h"
+
+// The shot drawn in the animation window: every sphere a lit solid sphere
+// coloured by its height, sphere 0 in a marker colour so that one ball can be
+// followed by eye.
+//
+// Drawing parameter file ("ini/shotGL.ini"; the rest of a line is comment):
+//   1  level of detail: stacks of each sphere (>= 1), twice as many slices
+//   2  colour height (> 0): spheres at this height and above get the top colour
+//   3  bottom colour: red, green, blue (0..1), at height 0
+//   4  top colour: red, green, blue
+//   5  marker colour of sphere 0: red, green, blue
+class ShotFGL : public Shot, public InterfaceFGL {
+ public:
+  // Builds the shot from ini, then reads iniGL; a bad file ends the process
+  // with "Error reading <iniGL>".
+  ShotFGL(const char* ini, const char* iniGL);
+  ~ShotFGL() override {}
+
+  void draw() const override;
+  void console() override {}
+
+  // The colour sphere i is drawn in: linear in height from the bottom colour
+  // at 0 to the top colour at the colour height, the top colour above, and
+  // the line continued below 0; the marker colour for sphere 0.
+  void sphereColour(int i, float rgb[3]) const;
+
+  int detail() const { return GLdetail_; }
+  int slices() const { return GLdetail2_; }
+
+ private:
+  int GLdetail_;   // stacks of a drawn sphere
+  int GLdetail2_;  // 2 * GLdetail_: slices of a drawn sphere
+  double GLheight_;
+  double GLbotR_, GLbotG_, GLbotB_;
+  double GLtopR_, GLtopG_, GLtopB_;
+  double GLmarkR_, GLmarkG_, GLmarkB_;
+};
+
+#endif
