@@ -1,0 +1,244 @@
+// Window state of ExperimentFGL: camera, speed and keys, driven through the
+// input callbacks without a display.
+
+#include <GL/freeglut.h>
+#include <gtest/gtest.h>
+
+#include "testSupport.h"
+#include "windowRig.h"
+
+using testing_support::ScopedTempDir;
+using testing_support::writeFile;
+using window_test::Rig;
+
+namespace {
+
+const int kPressed = GLUT_DOWN;
+const int kReleased = GLUT_UP;
+
+// Start-up with this window file in the working directory, for the tests
+// in which it fails and ends the process.
+void startUp(const char* parGL_text, const char* parGL_name) {
+  window_test::writeRunFiles();
+  writeFile("ini/parGL.ini", parGL_text);
+  Par par("ini/par.ini");
+  Shot shot("ini/shot.ini");
+  RigChamber chamber(window_test::chamberFile());
+  ExperimentFGL experiment(shot, chamber, par, parGL_name);
+}
+
+// Distances 15..45, looking at height 8; drumsim starts turned by 10 degrees
+// and untilted, cratesim ignores the third line.
+const char* const kParGL = "15 45 near far\n8 target\n10 0 phi theta\n";
+
+TEST(ExperimentWindow, StartsFarAtSpeedTenWithTheRunStep) {
+  Rig rig(kParGL);
+  const ExperimentFGL& e = *rig.experiment;
+  EXPECT_EQ(e.distanceMin(), 15.0);
+  EXPECT_EQ(e.distanceMax(), 45.0);
+  EXPECT_EQ(e.distance(), 45.0);
+  EXPECT_EQ(e.zTarget(), 8.0);
+  EXPECT_EQ(e.speed(), 10);
+  EXPECT_DOUBLE_EQ(e.animationStep(), 0.02);
+#ifdef DRUMSIM
+  EXPECT_EQ(e.phi(), 10);
+  EXPECT_EQ(e.theta(), 0);
+#else
+  EXPECT_EQ(e.phi(), 0);
+  EXPECT_EQ(e.theta(), 20);
+#endif
+}
+
+TEST(ExperimentWindow, LeftDragTurnsOneDegreePerPixelWithinZeroTo359) {
+  Rig rig(kParGL);
+  ExperimentFGL& e = *rig.experiment;
+  // Bring both flavours to phi 10, theta 0 with a first drag.
+  e.mouseCallback(GLUT_LEFT_BUTTON, kPressed, 0, 0);
+  const int x = 10 - e.phi(), y = -e.theta();  // the pointer from here on
+  e.motionCallback(x, y);
+  ASSERT_EQ(e.phi(), 10);
+  ASSERT_EQ(e.theta(), 0);
+  // 30 pixels to the left from 10 degrees.
+  e.motionCallback(x - 30, y);
+  EXPECT_EQ(e.phi(), 340);
+  EXPECT_EQ(e.theta(), 0);
+  // 400 pixels down from 0 degrees.
+  e.motionCallback(x - 30, y + 400);
+  EXPECT_EQ(e.phi(), 340);
+  EXPECT_EQ(e.theta(), 40);
+  // Large jumps: 340 + 725 = 1065 -> 345; 40 - 1000 = -960 -> 120.
+  e.motionCallback(x - 30 + 725, y + 400 - 1000);
+  EXPECT_EQ(e.phi(), 345);
+  EXPECT_EQ(e.theta(), 120);
+  // Exactly one turn comes back to 0; -1 is 359.
+  e.motionCallback(x - 30 + 725 + 15, y + 400 - 1000 - 121);
+  EXPECT_EQ(e.phi(), 0);
+  EXPECT_EQ(e.theta(), 359);
+  EXPECT_EQ(e.distance(), 45.0);  // the left button does not zoom
+  // Released: motion does nothing.
+  e.mouseCallback(GLUT_LEFT_BUTTON, kReleased, 0, 0);
+  e.motionCallback(500, 500);
+  EXPECT_EQ(e.phi(), 0);
+  EXPECT_EQ(e.theta(), 359);
+}
+
+TEST(ExperimentWindow, RightDragZoomsWithinTheDistanceLimits) {
+  Rig rig(kParGL);
+  ExperimentFGL& e = *rig.experiment;
+  const int phi = e.phi(), theta = e.theta();
+  e.mouseCallback(GLUT_RIGHT_BUTTON, kPressed, 300, 100);
+  e.motionCallback(300, 90);  // up 10: nearer
+  EXPECT_EQ(e.distance(), 35.0);
+  e.motionCallback(999, 500);  // far down: stops at the farthest
+  EXPECT_EQ(e.distance(), 45.0);
+  e.motionCallback(0, 0);  // far up: stops at the nearest
+  EXPECT_EQ(e.distance(), 15.0);
+  // The clamped overshoot is forgotten: 5 pixels down from here is 5 farther.
+  e.motionCallback(0, 5);
+  EXPECT_EQ(e.distance(), 20.0);
+  EXPECT_EQ(e.phi(), phi);  // the right button does not turn
+  EXPECT_EQ(e.theta(), theta);
+}
+
+TEST(ExperimentWindow, WithBothButtonsOnlyTheTurnActsUntilOneIsReleased) {
+  Rig rig(kParGL);
+  ExperimentFGL& e = *rig.experiment;
+  e.mouseCallback(GLUT_LEFT_BUTTON, kPressed, 0, 0);
+  e.mouseCallback(GLUT_RIGHT_BUTTON, kPressed, 0, 0);
+  e.motionCallback(0, 0);  // bring the start angles into range
+  const int phi = e.phi(), theta = e.theta();
+  e.motionCallback(5, 12);
+  EXPECT_EQ(e.phi(), (phi + 5) % 360);
+  EXPECT_EQ(e.theta(), (theta + 12) % 360);
+  EXPECT_EQ(e.distance(), 45.0);
+  // Left released, right still held: zoom only.
+  e.mouseCallback(GLUT_LEFT_BUTTON, kReleased, 5, 12);
+  e.motionCallback(40, 2);
+  EXPECT_EQ(e.distance(), 35.0);
+  EXPECT_EQ(e.phi(), (phi + 5) % 360);
+  EXPECT_EQ(e.theta(), (theta + 12) % 360);
+  // Left pressed again, right released: turn only.
+  e.mouseCallback(GLUT_LEFT_BUTTON, kPressed, 40, 2);
+  e.mouseCallback(GLUT_RIGHT_BUTTON, kReleased, 40, 2);
+  e.motionCallback(41, 4);
+  EXPECT_EQ(e.distance(), 35.0);
+  EXPECT_EQ(e.phi(), (phi + 6) % 360);
+  EXPECT_EQ(e.theta(), (theta + 14) % 360);
+}
+
+TEST(ExperimentWindow, MiddleButtonAndPlainMotionChangeNothing) {
+  Rig rig(kParGL);
+  ExperimentFGL& e = *rig.experiment;
+  const int phi = e.phi(), theta = e.theta();
+  e.motionCallback(100, 100);
+  e.mouseCallback(GLUT_MIDDLE_BUTTON, kPressed, 0, 0);
+  e.motionCallback(200, 300);
+  e.mouseCallback(GLUT_MIDDLE_BUTTON, kReleased, 200, 300);
+  EXPECT_EQ(e.phi(), phi);
+  EXPECT_EQ(e.theta(), theta);
+  EXPECT_EQ(e.distance(), 45.0);
+}
+
+TEST(ExperimentWindow, ArrowsSetTheSpeedAndTheAnimationStep) {
+  Rig rig(kParGL);
+  ExperimentFGL& e = *rig.experiment;
+  e.specialCallback(GLUT_KEY_UP, 0, 0);
+  EXPECT_EQ(e.speed(), 11);
+  EXPECT_NEAR(e.animationStep(), 11 * 0.1 * 0.02, 1e-15);
+  for (int i = 0; i < 20; ++i) e.specialCallback(GLUT_KEY_DOWN, 0, 0);
+  EXPECT_EQ(e.speed(), 0);
+  EXPECT_EQ(e.animationStep(), 0.0);
+  e.specialCallback(GLUT_KEY_DOWN, 0, 0);  // at 0 it stays 0
+  EXPECT_EQ(e.speed(), 0);
+  EXPECT_EQ(e.animationStep(), 0.0);
+  for (int i = 0; i < 3; ++i) e.specialCallback(GLUT_KEY_UP, 0, 0);
+  EXPECT_EQ(e.speed(), 3);
+  EXPECT_NEAR(e.animationStep(), 0.006, 1e-15);
+  // Other special keys leave the speed alone.
+  e.specialCallback(GLUT_KEY_LEFT, 0, 0);
+  e.specialCallback(GLUT_KEY_RIGHT, 0, 0);
+  e.specialCallback(GLUT_KEY_F1, 0, 0);
+  EXPECT_EQ(e.speed(), 3);
+  // No upper bound.
+  for (int i = 0; i < 1000; ++i) e.specialCallback(GLUT_KEY_UP, 0, 0);
+  EXPECT_EQ(e.speed(), 1003);
+  EXPECT_NEAR(e.animationStep(), 1003 * 0.1 * 0.02, 1e-12);
+}
+
+TEST(ExperimentWindow, SpaceRestartsTheRunAndKeepsCameraAndSpeed) {
+  Rig rig(kParGL);
+  ExperimentFGL& e = *rig.experiment;
+  e.specialCallback(GLUT_KEY_UP, 0, 0);
+  e.mouseCallback(GLUT_RIGHT_BUTTON, kPressed, 0, 0);
+  e.motionCallback(0, -7);
+  e.mouseCallback(GLUT_RIGHT_BUTTON, kReleased, 0, -7);
+  const int phi = e.phi(), theta = e.theta();
+  for (int i = 0; i < 60; ++i) e.makeStep(e.animationStep());
+  ASSERT_GT(e.eventCount(), 0);
+  ASSERT_GT(e.tFull(), 1.0);
+  e.keyboardCallback('a', 0, 0);  // any other key: nothing
+  EXPECT_GT(e.tFull(), 1.0);
+  e.keyboardCallback(' ', 0, 0);
+  EXPECT_EQ(e.eventCount(), 0);
+  EXPECT_EQ(e.tFull(), 0.0);
+  EXPECT_EQ(e.speed(), 11);
+  EXPECT_EQ(e.distance(), 38.0);
+  EXPECT_EQ(e.phi(), phi);
+  EXPECT_EQ(e.theta(), theta);
+}
+
+TEST(ExperimentWindowDeathTest, EscapeEndsTheProcessWithStatusZero) {
+  Rig rig(kParGL);
+  EXPECT_EXIT(rig.experiment->keyboardCallback(27, 0, 0), testing::ExitedWithCode(0), "");
+}
+
+#ifdef DRUMSIM
+TEST(ExperimentWindow, AnglesFromTheFileAreKeptAsReadUntilTheFirstLeftDrag) {
+  Rig rig("15 45\n8\n400 -30\n");
+  ExperimentFGL& e = *rig.experiment;
+  EXPECT_EQ(e.phi(), 400);
+  EXPECT_EQ(e.theta(), -30);
+  // Zoom and speed leave them alone.
+  e.mouseCallback(GLUT_RIGHT_BUTTON, kPressed, 0, 0);
+  e.motionCallback(0, -3);
+  e.mouseCallback(GLUT_RIGHT_BUTTON, kReleased, 0, -3);
+  e.specialCallback(GLUT_KEY_UP, 0, 0);
+  EXPECT_EQ(e.phi(), 400);
+  EXPECT_EQ(e.theta(), -30);
+  // A left drag that does not move still brings them into range.
+  e.mouseCallback(GLUT_LEFT_BUTTON, kPressed, 7, 7);
+  e.motionCallback(7, 7);
+  EXPECT_EQ(e.phi(), 40);
+  EXPECT_EQ(e.theta(), 330);
+}
+
+TEST(ExperimentWindowDeathTest, TheAnglesLineIsRequired) {
+  ScopedTempDir dir;
+  EXPECT_EXIT(startUp("15 45\n8\n", "ini/parGL.ini"), testing::ExitedWithCode(1),
+              "Error reading ini/parGL.ini");
+}
+#else
+TEST(ExperimentWindow, TwoLinesAreEnoughAndAThirdIsIgnored) {
+  Rig rig("15 45\n8\n");
+  EXPECT_EQ(rig.experiment->phi(), 0);
+  EXPECT_EQ(rig.experiment->theta(), 20);
+  EXPECT_EQ(rig.experiment->zTarget(), 8.0);
+}
+#endif
+
+TEST(ExperimentWindowDeathTest, ABadWindowFileEndsStartUp) {
+  ScopedTempDir dir;
+  EXPECT_EXIT(startUp("15 45\n", "ini/parGL.ini"), testing::ExitedWithCode(1),
+              "Error reading ini/parGL.ini");
+  // The nearest distance must not lie beyond the farthest.
+  EXPECT_EXIT(startUp("50 45\n8\n0 0\n", "ini/parGL.ini"), testing::ExitedWithCode(1),
+              "Error reading ini/parGL.ini");
+}
+
+TEST(ExperimentWindowDeathTest, AMissingWindowFileEndsStartUp) {
+  ScopedTempDir dir;
+  EXPECT_EXIT(startUp("15 45\n8\n0 0\n", "ini/none.ini"), testing::ExitedWithCode(1),
+              "Error reading ini/none.ini");
+}
+
+}  // namespace
