@@ -1,0 +1,427 @@
+#include "shot.h"
+
+#include <cmath>
+#include <cstdint>
+#include <ctime>
+#include <iostream>
+#include <limits>
+#include <new>
+
+#include "chamber.h"
+#include "lifecycle.h"
+#include "paramFile.h"
+#include "safeFile.h"
+
+namespace {
+
+// Sentinel times: no sphere-sphere collision known. kForgotten marks a
+// prediction that an event invalidated; kUnknown the state after a reset.
+// Both exceed any real event time, and stay so after advance.
+constexpr double kForgotten = std::numeric_limits<double>::max();
+constexpr double kUnknown = 1e8;
+
+constexpr double kPi = 3.141592653589793;
+
+// Largest shot the storage is allowed to hold (about 80 bytes per sphere).
+constexpr int kMaxSpheres = 10000000;
+
+// Bounds of random placement, so that a bed that cannot be filled is
+// refused instead of drawn for ever. Random sequential placement jams near
+// a packing fraction of 0.38 of the volume the sphere bodies can reach; the
+// closer a bed comes to that, the more draws its last spheres need. In a
+// 10 x 10 box the shipped bed (300 spheres at 0.35) takes about 300 draws
+// per sphere and 1e4 for the hardest sphere; 300 spheres at 0.40 take 1e4
+// per sphere and up to 1.3e6 for one; 1000 at 0.35 take 4.4e6 in all. The
+// bounds leave several times that; deeper beds at 0.45 exceed the jamming
+// limit and cannot be placed by any number of draws.
+constexpr std::int64_t kDrawsPerSphere = 10000;
+constexpr std::int64_t kDrawsBase = 10000000;
+constexpr std::int64_t kMaxDrawsOneSphere = 10000000;
+
+}  // namespace
+
+Shot::Shot(const char* filename)
+    : n_(0), diam_(0.0), diam2_(0.0), radius_(0.0), eta_(0.0), kt_(0.0),
+      omega0_(0.0), rtol_(0.0), r2tol_(0.0), coef0_(0.0), v2_scale_(0.0),
+      r_(nullptr), v_(nullptr), tnext_(nullptr), partner_(nullptr),
+      update_(nullptr), chosen_(-1), best_time_(kForgotten),
+      chamber_impact_(0), collision_(0), seed_(0), seed_fixed_(false) {
+  ParamFile file(filename);
+  double v_threshold = 0.0;
+  file >> n_ >> diam_;
+  file.endLine();
+  diam2_ = diam_ * diam_;
+  radius_ = diam_ * 0.5;
+  file >> eta_ >> kt_ >> omega0_;
+  file.endLine();
+  file >> coef0_ >> v_threshold;
+  file.endLine();
+  file >> rtol_;
+  file.endLine();
+  file.require(n_ >= 1 && n_ <= kMaxSpheres);
+  file.require(diam_ > 0.0);
+  file.require(eta_ > 0.0 && eta_ < 1.0);
+  file.require(kt_ >= 0.0);
+  file.require(coef0_ >= 0.0 && coef0_ <= 1.0);
+  file.require(v_threshold > 0.0);
+  file.require(rtol_ >= 0.0);
+  file.close();
+  v2_scale_ = 1.0 / (v_threshold * v_threshold);
+  r2tol_ = diam_ * 2.0 * rtol_;
+
+  const std::size_t n = static_cast<std::size_t>(n_);
+  tnext_ = new (std::nothrow) double[n];
+  partner_ = new (std::nothrow) int[n];
+  update_ = new (std::nothrow) int[n];
+  r_ = new (std::nothrow) double*[n];
+  v_ = new (std::nothrow) double*[n];
+  // Zeroed so that a state written before any placement holds numbers.
+  double* r_block = new (std::nothrow) double[3 * n]();
+  double* v_block = new (std::nothrow) double[3 * n]();
+  if (!tnext_ || !partner_ || !update_ || !r_ || !v_ || !r_block || !v_block) {
+    std::cerr << "Not enough memory for " << n_ << " spheres" << std::endl;
+    lifecycle::exitNow(1);
+  }
+  for (int i = 0; i < n_; ++i) {
+    r_[i] = r_block + 3 * i;
+    v_[i] = v_block + 3 * i;
+  }
+  resetCollisionData();
+}
+
+Shot::~Shot() {
+  SafeFile file("state.out");
+  bool written = false;
+  if (file.isOpen()) {
+    dumpState(file.stream());
+    written = file.commit();
+  }
+  if (!written) {
+    std::cerr << "Error writing state.out" << std::endl;
+    lifecycle::fail();
+  }
+  delete[] r_[0];
+  delete[] v_[0];
+  delete[] r_;
+  delete[] v_;
+  delete[] tnext_;
+  delete[] partner_;
+  delete[] update_;
+}
+
+void Shot::set(Chamber& chamber) const { chamber.useSphereDiameter(diam_); }
+
+void Shot::useSeed(long seed) {
+  seed_ = seed;
+  seed_fixed_ = true;
+}
+
+bool Shot::overlapsEarlier(int i) const {
+  const double* ri = r_[i];
+  const double* rj = r_[0];
+  for (int j = 0; j < i; ++j, rj += 3) {
+    const double dx = ri[0] - rj[0];
+    const double dy = ri[1] - rj[1];
+    const double dz = ri[2] - rj[2];
+    // Strict: spheres exactly in contact are accepted.
+    if (dx * dx + dy * dy + dz * dz < diam2_) return true;
+  }
+  return false;
+}
+
+long Shot::distribute(Chamber& chamber) {
+  const long seed = seed_fixed_ ? seed_ : static_cast<long>(std::time(nullptr));
+  gen_.seed(static_cast<std::mt19937::result_type>(seed));
+
+  // Positions are drawn in the layer that n spheres would fill at packing
+  // fraction eta_, over a square that holds the chamber's allowed centres;
+  // draws outside the chamber or overlapping an earlier sphere are redrawn.
+  const double r_max = chamber.radius();
+  const double z_max = chamber.level(n_ * kPi * diam2_ * diam_ / (6.0 * eta_));
+  std::cout << "Distributing shot randomly... " << std::flush;
+  const std::int64_t budget = kDrawsPerSphere * n_ + kDrawsBase;
+  std::int64_t draws = 0;
+  for (int i = 0; i < n_; ++i) {
+    double* ri = r_[i];
+    std::int64_t own_draws = 0;
+    for (;;) {
+      if (draws == budget || own_draws == kMaxDrawsOneSphere) {
+        std::cout << std::endl;
+        std::cerr << "Random placement failed: could only place " << i
+                  << " of " << n_
+                  << " spheres; lower the packing fraction or the number of"
+                     " spheres"
+                  << std::endl;
+        lifecycle::fail();
+        return seed;
+      }
+      ++draws;
+      ++own_draws;
+      ri[0] = drawSymmetric() * r_max;
+      ri[1] = drawSymmetric() * r_max;
+      ri[2] = drawUnit() * z_max;
+      if (chamber.isOutside(ri)) continue;
+      if (!overlapsEarlier(i)) break;
+    }
+  }
+  std::cout << "DONE" << std::endl;
+
+  // Random velocities, centred (the shot's centre of mass at rest; a single
+  // sphere keeps its velocity) and scaled to mean squared component kt_.
+  double* v = v_[0];
+  const int count3 = 3 * n_;
+  double svx = 0.0, svy = 0.0, svz = 0.0;
+  for (int k = 0; k < count3; k += 3) {
+    v[k] = drawSymmetric();
+    v[k + 1] = drawSymmetric();
+    v[k + 2] = drawSymmetric();
+    svx += v[k];
+    svy += v[k + 1];
+    svz += v[k + 2];
+  }
+  const double inv_n = n_ > 1 ? 1.0 / n_ : 0.0;
+  const double mx = svx * inv_n, my = svy * inv_n, mz = svz * inv_n;
+  double sum2 = 0.0;
+  for (int k = 0; k < count3; k += 3) {
+    v[k] -= mx;
+    v[k + 1] -= my;
+    v[k + 2] -= mz;
+    sum2 += v[k] * v[k] + v[k + 1] * v[k + 1] + v[k + 2] * v[k + 2];
+  }
+  const double scale = sum2 > 0.0 ? std::sqrt(3.0 * n_ * kt_ / sum2) : 0.0;
+  for (int k = 0; k < count3; ++k) v[k] *= scale;
+
+  // Angular velocity about z that the shot has, omega = L / I with
+  // L = sum(x vy - y vx) and I = sum(x^2 + y^2); a rigid rotation by
+  // omega0_ - omega brings it to omega0_. vz is not touched.
+  const double* r = r_[0];
+  double mom_inertia = 0.0, mom_cinetic = 0.0;
+  for (int k = 0; k < count3; k += 3) {
+    mom_inertia += r[k] * r[k] + r[k + 1] * r[k + 1];
+    mom_cinetic += r[k] * v[k + 1] - r[k + 1] * v[k];
+  }
+  const double omega = mom_inertia > 0.0 ? mom_cinetic / mom_inertia : 0.0;
+  const double spin = omega0_ - omega;
+  for (int k = 0; k < count3; k += 3) {
+    v[k] -= spin * r[k + 1];
+    v[k + 1] += spin * r[k];
+  }
+  resetCollisionData();
+  return seed;
+}
+
+void Shot::test(const Chamber& chamber) const {
+  std::cout << "Testing for overlaps..." << std::endl;
+  const double limit2 = diam2_ - r2tol_;
+  for (int i = 0; i < n_; ++i) {
+    const double* ri = r_[i];
+    if (chamber.isOutside(ri)) {
+      std::cout << "NOT IN CHAMBER" << std::endl;
+      lifecycle::fail();
+      return;
+    }
+    const double* rj = r_[0];
+    for (int j = 0; j < i; ++j, rj += 3) {
+      const double dx = ri[0] - rj[0];
+      const double dy = ri[1] - rj[1];
+      const double dz = ri[2] - rj[2];
+      if (dx * dx + dy * dy + dz * dz < limit2) {
+        std::cout << "OVERLAP" << std::endl;
+        lifecycle::fail();
+        return;
+      }
+    }
+  }
+}
+
+void Shot::readState(std::istream& is) {
+  std::cout << "Reading state vector from file..." << std::endl;
+  for (int i = 0; i < n_; ++i) {
+    double* r = r_[i];
+    double* v = v_[i];
+    is >> r[0] >> r[1] >> r[2] >> v[0] >> v[1] >> v[2];
+  }
+  resetCollisionData();
+}
+
+void Shot::dumpState(std::ostream& os) const {
+  std::cout << "Dumping state vector to file... " << std::flush;
+  for (int i = 0; i < n_; ++i) {
+    const double* r = r_[i];
+    const double* v = v_[i];
+    os << r[0] << " " << r[1] << " " << r[2] << " " << v[0] << " " << v[1]
+       << " " << v[2] << std::endl;
+  }
+  std::cout << "DONE" << std::endl;
+}
+
+void Shot::resetCollisionData() {
+  collision_ = 0;
+  for (int i = 0; i < n_; ++i) {
+    partner_[i] = -1;
+    tnext_[i] = kUnknown;
+    update_[i] = 1;
+  }
+  chosen_ = -1;
+  best_time_ = kForgotten;
+}
+
+// Contact of spheres i and j. Both fall alike under gravity, so their
+// relative motion is a straight line: with d = ri - rj and w = vi - vj, the
+// centres are diam_ apart when |d + w t|^2 = diam2_, that is
+//   a t^2 + 2 b t + c = 0,  a = w.w,  b = d.w,  c = d.d - diam2_.
+// Only an approaching pair (b < 0) can meet. With D = b^2 - a c > 0 the
+// roots are t = (-b -+ sqrt(D)) / a: the earlier root, -(b + sqrt(D)) / a,
+// is the moment of contact, the later one when the spheres would separate
+// again had they passed through each other. D <= 0: they pass each other,
+// or only graze, and never collide. A pair that already overlaps (c < 0)
+// while approaching gives a negative earlier root.
+inline void Shot::examinePair(int i, int j) {
+  const double* ri = r_[i];
+  const double* rj = r_[j];
+  const double* vi = v_[i];
+  const double* vj = v_[j];
+  const double dx = ri[0] - rj[0], dy = ri[1] - rj[1], dz = ri[2] - rj[2];
+  const double wx = vi[0] - vj[0], wy = vi[1] - vj[1], wz = vi[2] - vj[2];
+  const double b = dx * wx + dy * wy + dz * wz;
+  if (!(b < 0.0)) return;
+  const double a = wx * wx + wy * wy + wz * wz;
+  const double c = dx * dx + dy * dy + dz * dz - diam2_;
+  const double disc = b * b - a * c;
+  if (!(disc > 0.0)) return;
+  const double t = -(b + std::sqrt(disc)) / a;
+  if (t < tnext_[i]) {
+    tnext_[i] = t;
+    partner_[i] = j;
+  }
+  if (t < tnext_[j]) {
+    tnext_[j] = t;
+    partner_[j] = i;
+  }
+}
+
+void Shot::detect() {
+  // Every pair with at least one stale sphere, once: a stale i against all
+  // j < i, and against the j > i that are not stale themselves (a stale
+  // j > i meets i from its own side).
+  for (int i = 0; i < n_; ++i) {
+    if (!update_[i]) continue;
+    for (int j = 0; j < i; ++j) examinePair(i, j);
+    for (int j = i + 1; j < n_; ++j) {
+      if (!update_[j]) examinePair(i, j);
+    }
+  }
+  // Earliest sphere-sphere event; of equal times the lowest index.
+  chosen_ = -1;
+  best_time_ = kForgotten;
+  for (int i = 0; i < n_; ++i) {
+    if (tnext_[i] < best_time_) {
+      best_time_ = tnext_[i];
+      chosen_ = i;
+    }
+  }
+  if (best_time_ < 0.0) {
+    std::cout << "NEGATIVE INTRASHOT IMPACT TIME : " << best_time_
+              << std::endl;
+  }
+}
+
+void Shot::detect(Chamber& chamber) {
+  // The chamber returns a time only when strictly earlier than the bound it
+  // is given, and then remembers the kind of that impact; the sphere kept
+  // last is therefore the one whose impact the chamber will carry out. A
+  // chamber impact at the time of the sphere-sphere event loses to it.
+  chamber_impact_ = 0;
+  for (int i = 0; i < n_; ++i) {
+    const double t = chamber.detect(r_[i], v_[i], best_time_);
+    if (t < best_time_) {
+      chosen_ = i;
+      best_time_ = t;
+      chamber_impact_ = 1;
+    }
+  }
+}
+
+// Free flight under gravity g along -z for time t:
+//   x += vx t, y += vy t, z += vz t - g t^2 / 2, vz -= g t.
+// Relative motions are straight lines, so every predicted time simply
+// shrinks by t.
+void Shot::advance(double gravity, double time) {
+  const double drop = 0.5 * gravity * time * time;
+  const double dvz = gravity * time;
+  double* r = r_[0];
+  double* v = v_[0];
+  for (int i = 0; i < n_; ++i, r += 3, v += 3) {
+    r[0] += time * v[0];
+    r[1] += time * v[1];
+    r[2] += time * v[2] - drop;
+    v[2] -= dvz;
+    tnext_[i] -= time;
+  }
+  best_time_ -= time;
+}
+
+inline void Shot::forget(int i) {
+  update_[i] = 1;
+  partner_[i] = -1;
+  tnext_[i] = kForgotten;
+}
+
+void Shot::collide(Chamber& chamber) {
+  const int c = chosen_;
+  if (c < 0) return;
+
+  if (chamber_impact_) {
+    chamber.collide(r_[c], v_[c]);
+    // Stale: c, whose velocity changed, and whoever expected to meet c.
+    for (int i = 0; i < n_; ++i) {
+      update_[i] = 0;
+      if (i == c || partner_[i] == c) forget(i);
+    }
+    return;
+  }
+
+  const int p = partner_[c];
+  if (p < 0) {
+    // No event was known (c's time was a sentinel that ran out): nothing
+    // happens, and c is predicted anew.
+    for (int i = 0; i < n_; ++i) update_[i] = 0;
+    forget(c);
+    return;
+  }
+
+  // Smooth equal spheres in contact, d = rc - rp with |d|^2 = diam2_ and
+  // w = vc - vp: the normal part of w, (d.w / diam2_) d, is reversed and
+  // scaled by e; the tangential part is kept. Each sphere takes half of the
+  // change, so the momentum of the pair is conserved:
+  //   vc -= k d,  vp += k d,  k = (1 + e) (d.w) / (2 diam2_).
+  ++collision_;
+  double* vc = v_[c];
+  double* vp = v_[p];
+  const double* rc = r_[c];
+  const double* rp = r_[p];
+  const double wx = vc[0] - vp[0], wy = vc[1] - vp[1], wz = vc[2] - vp[2];
+  const double dx = rc[0] - rp[0], dy = rc[1] - rp[1], dz = rc[2] - rp[2];
+  const double e = coef(wx * wx + wy * wy + wz * wz);
+  const double k = (e + 1.0) * 0.5 * (dx * wx + dy * wy + dz * wz) / diam2_;
+  vc[0] -= k * dx;
+  vc[1] -= k * dy;
+  vc[2] -= k * dz;
+  vp[0] += k * dx;
+  vp[1] += k * dy;
+  vp[2] += k * dz;
+  // Stale: c and p, and whoever expected to meet either (c's partner is p).
+  for (int i = 0; i < n_; ++i) {
+    update_[i] = 0;
+    if (i == p || partner_[i] == c || partner_[i] == p) forget(i);
+  }
+}
+
+// Restitution falls with the fourth root of the relative speed above the
+// threshold: e = coef0_ (v / v_threshold)^(-1/4) = coef0_ x^(-1/8) with
+// x = v^2 / v_threshold^2; below the threshold e = coef0_.
+double Shot::coef(double velocity2) const {
+  const double x = velocity2 * v2_scale_;
+  if (x < 1.0) return coef0_;
+  return coef0_ * std::pow(x, -0.125);
+}

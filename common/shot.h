@@ -1,0 +1,128 @@
+#ifndef SHOT_H
+#define SHOT_H
+
+#include <iosfwd>
+#include <random>
+
+class Chamber;
+
+// The shot: n equal hard spheres flying under gravity inside a chamber.
+//
+// The shot owns the position and velocity of every sphere and the per-sphere
+// bookkeeping of the event prediction. Each sphere predicts its earliest
+// collision with another sphere; those predictions are kept between events
+// and recomputed only for the spheres an event made stale. Impacts on the
+// chamber are predicted by the chamber, for every sphere at every event.
+//
+// Positions and velocities lie in two contiguous blocks of 3n doubles
+// (x0 y0 z0 x1 y1 z1 ...); r_[i] and v_[i] point to sphere i's three values.
+// In a position, z is the height of the sphere's lowest point (see Chamber).
+// All times are counted from the present moment; all spheres have the same
+// mass, so momenta and energies are per unit mass.
+//
+// Use per run: set(chamber); distribute(chamber) or readState(stream);
+// test(chamber); detect(); detect(chamber). Then, per event with
+// t = tNext(): chamber.advance(t); advance(chamber.gravity(), t);
+// collide(chamber); detect(); detect(chamber).
+//
+// "ini/shot.ini" layout (the rest of a line is comment):
+//   1  number of spheres (1 .. 10 000 000), diameter (> 0)
+//   2  packing fraction of the random bed (0 < eta < 1), temperature (>= 0),
+//      angular velocity about the z axis
+//   3  sphere-sphere restitution at low speed (0 .. 1), threshold speed (> 0)
+//   4  overlap tolerance of the placement check (>= 0)
+class Shot {
+ public:
+  // Reads the parameter file (a bad file ends the process with
+  // "Error reading <filename>") and allocates the storage.
+  explicit Shot(const char* filename);
+  // Writes the final state to "state.out", then releases the storage.
+  virtual ~Shot();
+  Shot(const Shot&) = delete;
+  Shot& operator=(const Shot&) = delete;
+
+  int n() const { return n_; }
+  const double* r_chunk() const { return r_[0]; }
+  const double* v_chunk() const { return v_[0]; }
+  int collision() const { return collision_; }
+  double diam() const { return diam_; }
+  // Time from now to the next event.
+  double tNext() const { return best_time_; }
+
+  // Tells the chamber the sphere diameter.
+  void set(Chamber& chamber) const;
+  // Every following distribute seeds its random sequence with this seed
+  // instead of the calendar time.
+  void useSeed(long seed);
+  // Random sequential placement in the bed the packing fraction defines,
+  // random velocities at the temperature, and the imposed rotation. Returns
+  // the seed used. Placement that cannot succeed ends the process.
+  long distribute(Chamber& chamber);
+  // Ends the process with "NOT IN CHAMBER" or "OVERLAP" on standard output
+  // unless every sphere is inside and no pair overlaps beyond the tolerance.
+  void test(const Chamber& chamber) const;
+  // Reads x y z vx vy vz per sphere; the caller tests the stream afterwards.
+  void readState(std::istream& is);
+  // Writes x y z vx vy vz per sphere, one line each.
+  void dumpState(std::ostream& os) const;
+
+  // Recomputes the sphere-sphere predictions of the stale spheres and selects
+  // the earliest sphere-sphere event.
+  void detect();
+  // Lowers the selected event to a chamber impact that comes strictly
+  // earlier. Must follow detect().
+  void detect(Chamber& chamber);
+  // Free flight of every sphere for the given time (negative: backwards)
+  // under gravity of the given magnitude along -z.
+  void advance(double gravity, double time);
+  // Carries out the selected event, the spheres standing at its time, and
+  // marks the predictions it made stale.
+  void collide(Chamber& chamber);
+
+ protected:
+  // Forgets every prediction: all spheres stale, no event selected.
+  void resetCollisionData();
+  // Sphere-sphere restitution at the squared relative speed velocity2.
+  double coef(double velocity2) const;
+
+  int n_;
+  double diam_;
+  double diam2_;   // diam_^2: squared distance of two centres in contact
+  double radius_;  // 0.5 * diam_
+  double eta_;     // packing fraction of the random bed
+  double kt_;      // mean squared velocity component after placement
+  double omega0_;  // angular velocity about z given by placement
+  double rtol_;    // length tolerance of the overlap check
+  double r2tol_;   // 2 * diam_ * rtol_: the same on squared distances
+  double coef0_;     // sphere-sphere restitution below the threshold speed
+  double v2_scale_;  // 1 / threshold speed^2
+  double** r_;
+  double** v_;
+  double* tnext_;  // per sphere: time to its next sphere-sphere collision
+  int* partner_;   // per sphere: the other sphere of it, or -1
+  int* update_;    // per sphere: 1 when its predictions are stale
+  int chosen_;     // sphere of the next event, or -1
+  double best_time_;    // time to the next event
+  int chamber_impact_;  // 1: next event is chosen_ hitting the chamber
+  int collision_;       // sphere-sphere collisions since the last reset
+
+ private:
+  // Predicts the contact of spheres i and j and lowers their predictions.
+  void examinePair(int i, int j);
+  // Marks sphere i stale and forgets its prediction.
+  void forget(int i);
+  // True when sphere i, already drawn, overlaps one of spheres 0 .. i-1.
+  bool overlapsEarlier(int i) const;
+  // Uniform integer 0 .. 32767.
+  int draw() { return static_cast<int>(gen_() >> 17); }
+  // Uniform in [-1, 1].
+  double drawSymmetric() { return 2.0 * draw() / 32767.0 - 1.0; }
+  // Uniform in [0, 1].
+  double drawUnit() { return draw() / 32767.0; }
+
+  std::mt19937 gen_;
+  long seed_;        // seed for distribute when seed_fixed_
+  bool seed_fixed_;  // false: distribute seeds from the calendar time
+};
+
+#endif

@@ -1,0 +1,258 @@
+// Shot set-up: its parameter file, random placement with its initial
+// velocities, and the placement check.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "chamber.h"
+#include "shot.h"
+#include "testSupport.h"
+
+using testing_support::ScopedTempDir;
+using testing_support::writeFile;
+
+namespace {
+
+// An open-topped square tray: sphere centres within |x|, |y| <= half_width,
+// lowest points from the floor z = 0 up to top. No impacts.
+class Tray : public Chamber {
+ public:
+  Tray(double half_width, double top) : half_width_(half_width), top_(top) {}
+  double radius() const override { return half_width_ * std::sqrt(2.0); }
+  double gravity() const override { return 1.0; }
+  void useSphereDiameter(double) override {}
+  double level(double volume) const override {
+    return volume / (4.0 * half_width_ * half_width_);
+  }
+  int isInside(const double* r) const override {
+    return std::fabs(r[0]) <= half_width_ && std::fabs(r[1]) <= half_width_ &&
+           r[2] >= 0.0 && r[2] <= top_;
+  }
+  int isOutside(const double* r) const override { return !isInside(r); }
+  void advance(double) override {}
+  double detect(const double*, const double*, double best) override { return best; }
+  void collide(const double*, double*) override {}
+  void reset() override {}
+
+ private:
+  double half_width_;
+  double top_;
+};
+
+void writeShotIni(int n, double eta, double kt, double omega0, double rtol = 0.01) {
+  std::ostringstream os;
+  os << n << " 1\n" << eta << " " << kt << " " << omega0 << "\n0.8 1\n" << rtol << "\n";
+  writeFile("ini/shot.ini", os.str());
+}
+
+// Places spheres from "x y z vx vy vz" lines, quietly.
+void place(Shot& shot, const std::string& state) {
+  std::istringstream is(state);
+  testing::internal::CaptureStdout();
+  shot.readState(is);
+  testing::internal::GetCapturedStdout();
+}
+
+// Death tests match standard error; the placement check speaks on stdout.
+void stdoutToStderr() {
+  std::cout.flush();
+  dup2(STDERR_FILENO, STDOUT_FILENO);
+}
+
+const double kPi = 3.141592653589793;
+
+}  // namespace
+
+TEST(ShotParametersDeathTest, UnphysicalOrAbsurdValuesAreReadErrors) {
+  ScopedTempDir dir;
+  EXPECT_EXIT(Shot("ini/shot.ini"), testing::ExitedWithCode(1),
+              "Error reading ini/shot.ini");
+  const char* bad[] = {
+      "0 1\n0.4 1 0\n0.8 1\n0.01\n",           // no sphere
+      "1000000000 1\n0.4 1 0\n0.8 1\n0.01\n",  // a billion spheres
+      "10 0\n0.4 1 0\n0.8 1\n0.01\n",          // point spheres
+      "10 1\n0 1 0\n0.8 1\n0.01\n",            // empty bed
+      "10 1\n1 1 0\n0.8 1\n0.01\n",            // solid bed
+      "10 1\n0.4 -1 0\n0.8 1\n0.01\n",         // negative temperature
+      "10 1\n0.4 1 0\n1.2 1\n0.01\n",          // collisions gaining energy
+      "10 1\n0.4 1 0\n-0.1 1\n0.01\n",
+      "10 1\n0.4 1 0\n0.8 0\n0.01\n",          // no threshold speed
+      "10 1\n0.4 1 0\n0.8 1\n-0.01\n",         // negative tolerance
+      "10 1\n0.4 1 0\n0.8 1\n",                // file too short
+  };
+  for (const char* text : bad) {
+    writeFile("ini/shot.ini", text);
+    EXPECT_EXIT(Shot("ini/shot.ini"), testing::ExitedWithCode(1),
+                "Error reading ini/shot.ini")
+        << text;
+  }
+}
+
+TEST(ShotPlacement, RandomBedLiesInTheLayerWithoutOverlapAndPassesTheCheck) {
+  ScopedTempDir dir;
+  writeShotIni(200, 0.3, 1.0, 0.0);
+  Shot shot("ini/shot.ini");
+  Tray tray(4.0, 100.0);
+  shot.useSeed(3);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(shot.distribute(tray), 3);
+  shot.test(tray);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "Distributing shot randomly... DONE\nTesting for overlaps...\n");
+  const double z_max = tray.level(200 * kPi / 6.0 / 0.3);
+  const double* r = shot.r_chunk();
+  for (int i = 0; i < 200; ++i) {
+    EXPECT_FALSE(tray.isOutside(r + 3 * i));
+    EXPECT_LE(r[3 * i + 2], z_max);
+    for (int j = 0; j < i; ++j) {
+      double d2 = 0.0;
+      for (int k = 0; k < 3; ++k) d2 += std::pow(r[3 * i + k] - r[3 * j + k], 2);
+      ASSERT_GE(d2, 1.0) << "spheres " << i << " and " << j;
+    }
+  }
+}
+
+TEST(ShotPlacement, VelocitiesAreCentredAtTheTemperatureUnderTheImposedRotation) {
+  ScopedTempDir dir;
+  const int n = 100;
+  const double kt = 2.0, omega0 = 0.3;
+  writeShotIni(n, 0.2, kt, omega0);
+  Shot shot("ini/shot.ini");
+  Tray tray(5.0, 100.0);
+  testing::internal::CaptureStdout();
+  shot.distribute(tray);
+  testing::internal::GetCapturedStdout();
+  const double* r = shot.r_chunk();
+  const double* v = shot.v_chunk();
+  double inertia = 0.0, spin = 0.0, sx = 0.0, sy = 0.0, svx = 0.0, svy = 0.0, svz = 0.0;
+  for (int k = 0; k < 3 * n; k += 3) {
+    inertia += r[k] * r[k] + r[k + 1] * r[k + 1];
+    spin += r[k] * v[k + 1] - r[k + 1] * v[k];
+    sx += r[k];
+    sy += r[k + 1];
+    svx += v[k];
+    svy += v[k + 1];
+    svz += v[k + 2];
+  }
+  EXPECT_NEAR(spin / inertia, omega0, 1e-12);
+  // The velocities are centred velocities u plus a rigid rotation
+  // delta * (-y, x); centring fixes delta from either horizontal sum.
+  const double delta = -svx / sy;
+  EXPECT_NEAR(svy, delta * sx, 1e-9);
+  EXPECT_NEAR(svz, 0.0, 1e-9);
+  double u2 = 0.0;
+  for (int k = 0; k < 3 * n; k += 3) {
+    u2 += std::pow(v[k] + delta * r[k + 1], 2) + std::pow(v[k + 1] - delta * r[k], 2) +
+          v[k + 2] * v[k + 2];
+  }
+  EXPECT_NEAR(u2 / (3 * n), kt, 1e-9);
+}
+
+TEST(ShotPlacement, ASingleSphereKeepsItsDrawnVelocityScaledAndTurned) {
+  ScopedTempDir dir;
+  writeShotIni(1, 0.2, 2.0, 0.5);
+  Shot shot("ini/shot.ini");
+  Tray tray(5.0, 100.0);
+  testing::internal::CaptureStdout();
+  shot.distribute(tray);
+  testing::internal::GetCapturedStdout();
+  const double* r = shot.r_chunk();
+  const double* v = shot.v_chunk();
+  const double rho2 = r[0] * r[0] + r[1] * r[1];
+  EXPECT_NEAR((r[0] * v[1] - r[1] * v[0]) / rho2, 0.5, 1e-12);
+  // The turn replaces the tangential part; the rest keeps its scaled size.
+  const double radial = (r[0] * v[0] + r[1] * v[1]) / std::sqrt(rho2);
+  EXPECT_GT(v[2] * v[2], 0.0);
+  EXPECT_LE(radial * radial + v[2] * v[2], 3 * 2.0 + 1e-12);
+}
+
+TEST(ShotPlacement, ZeroTemperatureLeavesAPureRotation) {
+  ScopedTempDir dir;
+  writeShotIni(20, 0.2, 0.0, 0.5);
+  Shot shot("ini/shot.ini");
+  Tray tray(5.0, 100.0);
+  testing::internal::CaptureStdout();
+  shot.distribute(tray);
+  testing::internal::GetCapturedStdout();
+  const double* r = shot.r_chunk();
+  const double* v = shot.v_chunk();
+  for (int k = 0; k < 60; k += 3) {
+    EXPECT_NEAR(v[k], -0.5 * r[k + 1], 1e-12);
+    EXPECT_NEAR(v[k + 1], 0.5 * r[k], 1e-12);
+    EXPECT_EQ(v[k + 2], 0.0);
+  }
+}
+
+TEST(ShotPlacement, TheSameSeedGivesTheSameBedAnotherSeedAnother) {
+  ScopedTempDir dir;
+  writeShotIni(50, 0.3, 1.0, 0.0);
+  Shot a("ini/shot.ini"), b("ini/shot.ini"), c("ini/shot.ini");
+  Tray tray(4.0, 100.0);
+  a.useSeed(11);
+  b.useSeed(11);
+  c.useSeed(12);
+  testing::internal::CaptureStdout();
+  a.distribute(tray);
+  b.distribute(tray);
+  c.distribute(tray);
+  testing::internal::GetCapturedStdout();
+  std::vector<double> ra(a.r_chunk(), a.r_chunk() + 150), va(a.v_chunk(), a.v_chunk() + 150);
+  EXPECT_EQ(ra, std::vector<double>(b.r_chunk(), b.r_chunk() + 150));
+  EXPECT_EQ(va, std::vector<double>(b.v_chunk(), b.v_chunk() + 150));
+  EXPECT_NE(ra, std::vector<double>(c.r_chunk(), c.r_chunk() + 150));
+}
+
+TEST(ShotPlacementDeathTest, AnImpossibleBedIsRefusedInsteadOfDrawnForEver) {
+  ScopedTempDir dir;
+  // Thirty spheres at packing fraction 0.9 in a 2 x 2 tray.
+  writeShotIni(30, 0.9, 1.0, 0.0);
+  EXPECT_EXIT(
+      {
+        alarm(60);
+        Shot shot("ini/shot.ini");
+        Tray tray(1.0, 100.0);
+        shot.distribute(tray);
+      },
+      testing::ExitedWithCode(1), "Random placement failed: could only place [0-9]+ of 30");
+  // A layer eight diameters high in a tray whose lid lies half a diameter up.
+  writeShotIni(30, 0.2, 1.0, 0.0);
+  EXPECT_EXIT(
+      {
+        alarm(60);
+        Shot shot("ini/shot.ini");
+        Tray tray(1.0, 0.5);
+        shot.distribute(tray);
+      },
+      testing::ExitedWithCode(1), "Random placement failed");
+}
+
+// A check that passes returns; run it in a child that then exits with 0.
+#define EXPECT_CHECK_PASSES(shot, chamber) \
+  EXPECT_EXIT({ (shot).test(chamber); std::exit(0); }, testing::ExitedWithCode(0), "")
+
+TEST(ShotCheckDeathTest, SpheresExactlyAtTheToleratedDistancePass) {
+  ScopedTempDir dir;
+  writeShotIni(2, 0.3, 1.0, 0.0, 0.125);  // closest allowed: d^2 = 1 - 0.25
+  Shot shot("ini/shot.ini");
+  Tray tray(4.0, 100.0);
+  place(shot, "0 0 0 0 0 0\n0.5 0.5 0.5 0 0 0\n");
+  EXPECT_CHECK_PASSES(shot, tray);
+}
+
+TEST(ShotCheckDeathTest, CloserSpheresOrOneOutsideEndTheRun) {
+  ScopedTempDir dir;
+  writeShotIni(3, 0.3, 1.0, 0.0, 0.125);
+  Shot shot("ini/shot.ini");
+  Tray tray(4.0, 100.0);
+  place(shot, "0 0 0 0 0 0\n0.5 0.5 0.4999 0 0 0\n9 9 9 0 0 0\n");
+  EXPECT_EXIT({ stdoutToStderr(); shot.test(tray); }, testing::ExitedWithCode(1), "OVERLAP");
+  // Sphere 1 is both below the floor and overlapping: outside is reported.
+  place(shot, "0 0 0 0 0 0\n0 0 -0.5 0 0 0\n1 1 1 0 0 0\n");
+  EXPECT_EXIT({ stdoutToStderr(); shot.test(tray); }, testing::ExitedWithCode(1),
+              "NOT IN CHAMBER");
+}
