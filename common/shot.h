@@ -45,6 +45,7 @@ class Shot {
   const double* r_chunk() const { return r_[0]; }
   const double* v_chunk() const { return v_[0]; }
   int collision() const { return collision_; }
+  int chosen() const { return chosen_; }
   double diam() const { return diam_; }
   // Time from now to the next event.
   double tNext() const { return best_time_; }

@@ -1,0 +1,170 @@
+#include "experiment.h"
+
+#include <fstream>
+#include <iostream>
+
+#include "chamber.h"
+#include "lifecycle.h"
+#include "par.h"
+#include "shot.h"
+#include "timer.h"
+
+namespace {
+
+// An event whose time step is below this fraction of the run's time step
+// does not advance the simulation: a step would need 1e12 of them. Once a
+// run has collapsed its events take exactly zero time, while in healthy runs
+// (a dense bed of a thousand spheres included) no two events in a row come
+// within 1e-7 of the step of each other, so the margin is wide both ways.
+constexpr double kStalledStepFraction = 1e-12;
+
+// Events in a row that may fail to advance time before the run counts as
+// collapsed: a fixed allowance plus a share per sphere, since in a dense
+// shot a burst of near-simultaneous contacts passes through many spheres.
+constexpr long kStalledEventsBase = 100000;
+constexpr long kStalledEventsPerSphere = 100;
+
+}  // namespace
+
+RunMonitor::~RunMonitor() {}
+
+void RunMonitor::runEnded(const Experiment&) {}
+
+#ifdef DRUMSIM
+Experiment::Experiment(Shot& shot, Chamber& chamber, const Par& par)
+    : shot_(shot),
+      chamber_(chamber),
+      ncolmax_(par.ncolmax()),
+      events_(0),
+      restart_file_(par.restartFile()),
+      tstep_(par.tStep()),
+      tmax_(par.tMax()),
+      tnext_(0.0),
+      tfull_(0.0),
+      monitor_(nullptr),
+      guard_(kStalledStepFraction * par.tStep(),
+             kStalledEventsBase + kStalledEventsPerSphere * shot.n()) {
+  reset();
+}
+
+void Experiment::reset() {
+  tfull_ = 0.0;
+  events_ = 0;
+  chamber_.reset();
+  shot_.set(chamber_);
+  if (restart_file_ != nullptr) {
+    if (!readStateFile(restart_file_)) return;
+  } else {
+    shot_.distribute(chamber_);
+  }
+  predictFirstEvent();
+}
+#else
+Experiment::Experiment(Shot& shot, Chamber& chamber, const Par& par)
+    : shot_(shot),
+      chamber_(chamber),
+      ncolmax_(par.ncolmax()),
+      collisions_(0),
+      tstep_(par.tStep()),
+      tmax_(par.tMax()),
+      tnext_(0.0),
+      tfull_(0.0),
+      monitor_(nullptr),
+      guard_(kStalledStepFraction * par.tStep(),
+             kStalledEventsBase + kStalledEventsPerSphere * shot.n()) {
+  // The first run starts without a chamber reset; only this one may start
+  // from the state file.
+  shot_.set(chamber_);
+  if (par.restart() != 0) {
+    if (!readStateFile(par.restartFile())) return;
+  } else {
+    shot_.distribute(chamber_);
+  }
+  predictFirstEvent();
+  tfull_ = 0.0;
+}
+
+void Experiment::reset() {
+  tfull_ = 0.0;
+  collisions_ = 0;
+  chamber_.reset();
+  shot_.set(chamber_);
+  shot_.distribute(chamber_);
+  predictFirstEvent();
+}
+#endif
+
+bool Experiment::readStateFile(const char* name) {
+  std::ifstream is(name);
+  if (is.is_open()) {
+    shot_.readState(is);
+    if (!is.fail()) return true;
+  }
+  std::cerr << "Error reading " << name << std::endl;
+  lifecycle::fail();
+  return false;
+}
+
+void Experiment::predictFirstEvent() {
+  shot_.test(chamber_);
+  shot_.detect();
+  shot_.detect(chamber_);
+  tnext_ = shot_.tNext();
+  guard_.clear();
+}
+
+void Experiment::makeStep(double tstep) {
+  while (tstep > tnext_) {
+    tstep -= tnext_;
+    tfull_ += tnext_;
+    chamber_.advance(tnext_);
+    shot_.advance(chamber_.gravity(), shot_.tNext());
+    shot_.collide(chamber_);
+#ifdef DRUMSIM
+    ++events_;
+#else
+    ++collisions_;
+#endif
+    if (guard_.stalled(tnext_)) reportCollapse();
+    shot_.detect();
+    shot_.detect(chamber_);
+    tnext_ = shot_.tNext();
+  }
+  chamber_.advance(tstep);
+  shot_.advance(chamber_.gravity(), tstep);
+  tnext_ -= tstep;
+  tfull_ += tstep;
+}
+
+void Experiment::reportCollapse() const {
+#ifdef DRUMSIM
+  // Along the curved side wall a sphere can also skim ever shorter chords.
+  const char* const kWallAdvice = ", as does a higher minimum radial rebound speed at the side wall";
+#else
+  const char* const kWallAdvice = "";
+#endif
+  std::cerr << "Inelastic collapse at time " << tfull_ << ": sphere "
+            << shot_.chosen() << " took part in the last of " << guard_.count()
+            << " events in a row that did not advance the simulated time;"
+            << " a higher threshold speed of restitution or a stronger"
+            << " vibration of the base avoids it" << kWallAdvice << std::endl;
+  lifecycle::exitRun(1);
+}
+
+void Experiment::fullRun() {
+#ifdef DRUMSIM
+  const char* const kWhat = " events";
+#else
+  const char* const kWhat = " collisions";
+#endif
+  std::cout << "Computing " << ncolmax_ << kWhat << " / " << tmax_
+            << " cycles..." << std::endl;
+  Timer timer("cpu");
+  while (eventCount() < ncolmax_ || tfull_ < tmax_) {
+    makeStep(tstep_);
+    if (monitor_ != nullptr && !monitor_->continueRun(*this)) break;
+  }
+  if (monitor_ != nullptr) monitor_->runEnded(*this);
+  std::cout << eventCount() << kWhat << " computed in " << timer.elapsed()
+            << " seconds" << std::endl;
+}

@@ -1,0 +1,124 @@
+#ifndef EXPERIMENT_H
+#define EXPERIMENT_H
+
+#include <cmath>
+
+class Chamber;
+class Experiment;
+class Par;
+class Shot;
+
+// Watches a batch run from outside: fullRun asks it after every step whether
+// to go on, and tells it when the loop has ended.
+class RunMonitor {
+ public:
+  virtual ~RunMonitor();
+  // False ends the run after the step just made.
+  virtual bool continueRun(const Experiment& experiment) = 0;
+  // The loop of fullRun has ended, before its closing console line.
+  virtual void runEnded(const Experiment& experiment);
+};
+
+// Detects an inelastic collapse: a sphere that comes to rest on the base (or
+// in contact with another sphere that it keeps hitting) makes the prediction
+// find its next impact at once, again and again, and the event loop carries
+// out event after event without simulated time advancing. The guard counts
+// the events in a row whose time step is, in magnitude, below min_step; one
+// longer step starts the count again.
+class CollapseGuard {
+ public:
+  CollapseGuard(double min_step, long limit)
+      : min_step_(min_step), limit_(limit), count_(0) {}
+
+  // Records the time step of one event; true once more than the limit of
+  // events in a row have not advanced time.
+  bool stalled(double step) {
+    if (std::fabs(step) >= min_step_) {
+      count_ = 0;
+      return false;
+    }
+    return ++count_ > limit_;
+  }
+  void clear() { count_ = 0; }
+  long count() const { return count_; }
+
+ private:
+  double min_step_;
+  long limit_;
+  long count_;
+};
+
+// The event loop: moves the chamber and the shot forward in time together,
+// carrying out in time order every event (sphere-sphere collision or impact
+// on the chamber) that falls inside a step, counts the events and adds up
+// the simulated time. It also starts a run: the shot is placed at random or
+// read from the state file, and the first event predicted.
+//
+// drumsim starts every run, the first included, with a chamber reset and
+// reloads the state file at each; cratesim prepares the first run without
+// resetting the chamber, reads the state file only then, and places the shot
+// at random at every later reset.
+//
+// The shot and the chamber are not owned. The window class derives from this
+// one and reads the protected members.
+class Experiment {
+ public:
+  Experiment(Shot& shot, Chamber& chamber, const Par& par);
+  ~Experiment() {}
+  Experiment(const Experiment&) = delete;
+  Experiment& operator=(const Experiment&) = delete;
+
+  // Advances by tstep of simulated time. An event exactly at the end of the
+  // step is left for the next step (tNext() is then 0); an event with a
+  // negative time is carried out at once, moving back by it.
+  void makeStep(double tstep);
+  // Steps of tStep() until both the event limit and the time limit are
+  // reached (or the monitor says stop), with console messages and timing.
+  // Does not reset: earlier events and time count toward the limits.
+  void fullRun();
+  // Starts a new run from time zero with no events.
+  void reset();
+
+  // The monitor that fullRun asks after every step; null for none.
+  void setMonitor(RunMonitor* monitor) { monitor_ = monitor; }
+
+#ifdef DRUMSIM
+  int eventCount() const { return events_; }
+#else
+  int eventCount() const { return collisions_; }
+#endif
+  double tFull() const { return tfull_; }
+  double tNext() const { return tnext_; }
+  double tStep() const { return tstep_; }
+  double tMax() const { return tmax_; }
+  int ncolmax() const { return ncolmax_; }
+
+ protected:
+  Shot& shot_;
+  Chamber& chamber_;
+  int ncolmax_;  // event limit of fullRun
+#ifdef DRUMSIM
+  int events_;                // events carried out since the last reset
+  const char* restart_file_;  // state file of every run, or null: random
+#else
+  int collisions_;  // events carried out since the last reset
+#endif
+  double tstep_;  // step of fullRun
+  double tmax_;   // simulated-time limit of fullRun
+  double tnext_;  // simulated time from now to the next event
+  double tfull_;  // simulated time since the last reset
+
+ private:
+  // Sets positions and velocities from the named state file; a file that
+  // cannot be opened or read is fatal ("Error reading <name>").
+  bool readStateFile(const char* name);
+  // Tests the placement and predicts the first event.
+  void predictFirstEvent();
+  // Reports an inelastic collapse and ends the run (status 1).
+  [[noreturn]] void reportCollapse() const;
+
+  RunMonitor* monitor_;
+  CollapseGuard guard_;
+};
+
+#endif

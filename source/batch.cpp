@@ -1,0 +1,252 @@
+// Batch entry: runs the simulation without a window until both limits of
+// "ini/par.ini" are reached, then ends through the normal exit path so that
+// the chamber writes its histogram files and the shot its state file.
+//
+// Built once per program flavour: with DRUMSIM the shot is shaken in the
+// cylinder of "ini/cyl.ini", without it in the box of "ini/box.ini".
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <iostream>
+#include <string>
+
+#include "experiment.h"
+#include "lifecycle.h"
+#include "par.h"
+#include "shot.h"
+
+#ifdef DRUMSIM
+#include "cylinder.h"
+using ChamberType = Cylinder;
+constexpr const char* kProgram = "drumsim-batch";
+constexpr const char* kChamberFile = "ini/cyl.ini";
+constexpr const char* kEventWord = "events";
+#else
+#include "box.h"
+using ChamberType = Box;
+constexpr const char* kProgram = "cratesim-batch";
+constexpr const char* kChamberFile = "ini/box.ini";
+constexpr const char* kEventWord = "collisions";
+#endif
+
+namespace {
+
+// The signal that asked the run to stop, 0 while none has.
+volatile std::sig_atomic_t g_stop_signal = 0;
+
+extern "C" void requestStop(int signal_number) { g_stop_signal = signal_number; }
+
+// SIGINT and SIGTERM end the run at the end of the current step; the result
+// files are then written on the normal way out.
+void catchStopSignals() {
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_handler = requestStop;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+void printUsage(std::ostream& os) {
+  os << "Usage: " << kProgram << " [--seed N] [DIRECTORY]\n"
+     << "Runs the simulation without a window in DIRECTORY (default: the\n"
+     << "current directory) from the parameter files in its ini/ folder, until\n"
+     << "both limits of ini/par.ini are reached, and leaves the result files\n"
+     << "there. SIGINT or SIGTERM end the run early with every file written.\n"
+     << "\n"
+     << "  --seed N  seed of the random placement, a whole number >= 0\n"
+     << "            (default: the calendar time); the seed used is reported\n"
+     << "            on standard error so that a run can be repeated\n"
+     << "  --help    show this text\n";
+}
+
+struct Options {
+  std::string directory;
+  long seed = 0;
+  bool seed_given = false;
+  bool help = false;
+};
+
+bool parseSeed(const char* text, long& seed) {
+  if (text == nullptr || *text < '0' || *text > '9') return false;
+  errno = 0;
+  char* end = nullptr;
+  const long value = std::strtol(text, &end, 10);
+  if (errno != 0 || *end != '\0') return false;
+  seed = value;
+  return true;
+}
+
+// False on a command line that cannot be understood.
+bool parseOptions(int argc, char** argv, Options& options) {
+  bool directory_given = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      options.help = true;
+    } else if (arg == "--seed") {
+      if (i + 1 >= argc || !parseSeed(argv[i + 1], options.seed)) return false;
+      options.seed_given = true;
+      ++i;
+    } else if (arg.compare(0, 7, "--seed=") == 0) {
+      if (!parseSeed(argv[i] + 7, options.seed)) return false;
+      options.seed_given = true;
+    } else if (!arg.empty() && arg[0] == '-') {
+      return false;
+    } else if (directory_given || arg.empty()) {
+      return false;
+    } else {
+      options.directory = arg;
+      directory_given = true;
+    }
+  }
+  return true;
+}
+
+// Shows one progress line on a terminal, rewritten in place a few times a
+// second, and passes on a stop request from a signal.
+class ProgressMonitor : public RunMonitor {
+ public:
+  explicit ProgressMonitor(bool show)
+      : show_(show), start_(Clock::now()), last_shown_(start_), shown_width_(0) {}
+
+  bool continueRun(const Experiment& experiment) override {
+    if (g_stop_signal != 0) return false;
+    if (show_) {
+      const Clock::time_point now = Clock::now();
+      if (now - last_shown_ >= kInterval) {
+        last_shown_ = now;
+        show(experiment, seconds(now - start_));
+      }
+    }
+    return true;
+  }
+
+  void runEnded(const Experiment&) override {
+    if (shown_width_ == 0) return;
+    std::cerr << '\r' << std::string(shown_width_, ' ') << '\r' << std::flush;
+    shown_width_ = 0;
+  }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  static constexpr std::chrono::milliseconds kInterval{250};
+
+  static double seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+  }
+
+  // Share of the run done: the run ends when both limits are reached, so the
+  // limit furthest from being reached decides.
+  static double fractionDone(const Experiment& experiment) {
+    double by_events = 1.0;
+    if (experiment.ncolmax() > 0) {
+      by_events = static_cast<double>(experiment.eventCount()) / experiment.ncolmax();
+    }
+    double by_time = 1.0;
+    if (experiment.tMax() > 0.0) by_time = experiment.tFull() / experiment.tMax();
+    const double done = by_events < by_time ? by_events : by_time;
+    return done < 1.0 ? done : 1.0;
+  }
+
+  static std::string formatDuration(double s) {
+    char text[32];
+    const long whole = static_cast<long>(s + 0.5);
+    if (whole >= 3600) {
+      std::snprintf(text, sizeof text, "%ldh%02ldm", whole / 3600, whole / 60 % 60);
+    } else if (whole >= 60) {
+      std::snprintf(text, sizeof text, "%ldm%02lds", whole / 60, whole % 60);
+    } else {
+      std::snprintf(text, sizeof text, "%lds", whole);
+    }
+    return text;
+  }
+
+  void show(const Experiment& experiment, double elapsed) {
+    const double done = fractionDone(experiment);
+    const std::string left =
+        done > 0.0 ? formatDuration(elapsed * (1.0 - done) / done) : std::string("?");
+    char time_part[64];
+    if (experiment.tMax() > 0.0) {
+      std::snprintf(time_part, sizeof time_part, "t %g / %g cycles", experiment.tFull(),
+                    experiment.tMax());
+    } else {
+      std::snprintf(time_part, sizeof time_part, "t %g cycles", experiment.tFull());
+    }
+    char event_part[64];
+    if (experiment.ncolmax() > 0) {
+      std::snprintf(event_part, sizeof event_part, "%d / %d %s", experiment.eventCount(),
+                    experiment.ncolmax(), kEventWord);
+    } else {
+      std::snprintf(event_part, sizeof event_part, "%d %s", experiment.eventCount(), kEventWord);
+    }
+    char line[200];
+    std::snprintf(line, sizeof line, "%s, %s, %.0f %s/s, %s left", time_part, event_part,
+                  elapsed > 0.0 ? experiment.eventCount() / elapsed : 0.0, kEventWord,
+                  left.c_str());
+    const std::string text = line;
+    // Blanks cover the rest of a longer earlier line.
+    const std::string pad =
+        text.size() < shown_width_ ? std::string(shown_width_ - text.size(), ' ') : "";
+    std::cerr << '\r' << text << pad << std::flush;
+    if (text.size() > shown_width_) shown_width_ = text.size();
+  }
+
+  bool show_;
+  Clock::time_point start_;
+  Clock::time_point last_shown_;
+  std::size_t shown_width_;
+};
+
+// Builds the program objects in the order of the window program, as
+// function-local statics so that the normal exit path destroys them in
+// reverse order and they write their result files; then runs to the limits.
+// Returns the exit status.
+int run(long seed) {
+  lifecycle::beginProcess();
+  static Par par("ini/par.ini");
+  static Shot shot("ini/shot.ini");
+  static ChamberType chamber(kChamberFile);
+  shot.useSeed(seed);
+  static Experiment experiment(shot, chamber, par);
+  lifecycle::beginRun();
+
+  catchStopSignals();
+  ProgressMonitor monitor(isatty(STDERR_FILENO) != 0);
+  experiment.setMonitor(&monitor);
+  experiment.fullRun();
+  experiment.setMonitor(nullptr);
+  // A run cut short by a signal ends with the shell's status for it.
+  if (g_stop_signal != 0) lifecycle::exitRun(128 + g_stop_signal);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  if (!parseOptions(argc, argv, options)) {
+    printUsage(std::cerr);
+    return 2;
+  }
+  if (options.help) {
+    printUsage(std::cout);
+    return 0;
+  }
+  if (!options.directory.empty() && chdir(options.directory.c_str()) != 0) {
+    std::cerr << "Cannot enter directory " << options.directory << ": "
+              << std::strerror(errno) << std::endl;
+    return 1;
+  }
+  const long seed = options.seed_given ? options.seed : static_cast<long>(std::time(nullptr));
+  std::cerr << "seed: " << seed << std::endl;
+  return run(seed);
+}

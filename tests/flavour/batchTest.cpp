@@ -1,0 +1,346 @@
+// The batch program of the flavour under test, run as a researcher runs it:
+// in a directory of parameter files, to its limits or until a signal.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fcntl.h>
+
+#include <chrono>
+#include <ctime>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "experimentScene.h"
+#include "testSupport.h"
+
+namespace {
+
+using testing_support::fileExists;
+using testing_support::readFile;
+using testing_support::ScopedTempDir;
+
+#ifdef DRUMSIM
+constexpr const char* kProgram = "drumsim-batch";
+#else
+constexpr const char* kProgram = "cratesim-batch";
+#endif
+
+struct Outcome {
+  int status = -1;  // exit status, or 128 + the signal that ended it
+  std::string out;
+  std::string err;
+};
+
+// The build tree: SHOTSIM_BINARY_DIR as CTest sets it, or else the tree
+// that holds this test program (<build>/tests/<test program>).
+std::string buildDirectory() {
+  const char* bin = std::getenv("SHOTSIM_BINARY_DIR");
+  if (bin != nullptr && *bin != '\0') return bin;
+  std::error_code error;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+  return self.parent_path().parent_path().string();
+}
+
+// Runs the batch program in the background; its standard output and error
+// go to files beside the run directory.
+class BatchProcess {
+ public:
+  explicit BatchProcess(const std::vector<std::string>& args) {
+    const std::string path = buildDirectory() + "/source/" + kProgram;
+    std::vector<std::string> argv_text{path};
+    argv_text.insert(argv_text.end(), args.begin(), args.end());
+    pid_ = fork();
+    if (pid_ == 0) {
+      const int out = open("batch.out", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int err = open("batch.err", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int in = open("/dev/null", O_RDONLY);
+      dup2(out, 1);
+      dup2(err, 2);
+      dup2(in, 0);
+      std::vector<char*> argv;
+      for (std::string& a : argv_text) argv.push_back(&a[0]);
+      argv.push_back(nullptr);
+      execv(path.c_str(), argv.data());
+      _exit(127);
+    }
+  }
+
+  bool started() const { return pid_ > 0; }
+  void signal(int number) const { kill(pid_, number); }
+
+  // True once standard output holds the text, false if not within the time.
+  bool waitForOutput(const std::string& text, std::chrono::seconds limit) const {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+      if (readFile("batch.out").find(text) != std::string::npos) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+  }
+
+  // Waits for the end; a run that outlives the limit is killed and fails.
+  Outcome finish(std::chrono::seconds limit) {
+    Outcome outcome;
+    if (!started()) return outcome;
+    const auto end = std::chrono::steady_clock::now() + limit;
+    int wstatus = 0;
+    while (waitpid(pid_, &wstatus, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > end) {
+        ADD_FAILURE() << kProgram << " still running after " << limit.count() << " s";
+        kill(pid_, SIGKILL);
+        waitpid(pid_, &wstatus, 0);
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    pid_ = -1;
+    if (WIFEXITED(wstatus)) outcome.status = WEXITSTATUS(wstatus);
+    if (WIFSIGNALED(wstatus)) outcome.status = 128 + WTERMSIG(wstatus);
+    outcome.out = readFile("batch.out");
+    outcome.err = readFile("batch.err");
+    return outcome;
+  }
+
+ private:
+  pid_t pid_ = -1;
+};
+
+Outcome runBatch(const std::vector<std::string>& args) {
+  BatchProcess process(args);
+  return process.finish(std::chrono::seconds(120));
+}
+
+// Parameter files of a short, lively run in the directory "run": a few
+// spheres on a vibrating base, partly inelastic.
+Scene livelyScene() {
+  Scene scene;
+  scene.spheres = 12;
+  scene.eta = 0.3;
+  scene.restitution = 0.9;
+  scene.threshold = 1.0;
+  scene.amplitude = 0.5;
+  scene.maps = 1;
+  scene.tstep = 0.02;
+  scene.tmax = 5.0;
+  return scene;
+}
+
+void writeSceneIn(const std::string& directory, const Scene& scene) {
+  std::filesystem::create_directories(directory);
+  std::filesystem::current_path(directory);
+  scene.write();
+  std::filesystem::current_path("..");
+}
+
+// Lines of a text, the sphere-sphere overlap notices left out (a lively
+// shot may print them at any time).
+std::vector<std::string> consoleLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream is(text);
+  std::string line;
+  while (std::getline(is, line)) {
+    if (line.rfind("NEGATIVE INTRASHOT IMPACT TIME : ", 0) != 0) lines.push_back(line);
+  }
+  return lines;
+}
+
+// Checks a state file: one line of six numbers per sphere.
+void expectStateOf(const std::string& name, int spheres) {
+  std::istringstream is(readFile(name));
+  std::string line;
+  int lines = 0;
+  while (std::getline(is, line)) {
+    std::istringstream fields(line);
+    double value = 0.0;
+    int count = 0;
+    while (fields >> value) ++count;
+    EXPECT_TRUE(fields.eof()) << "line " << lines + 1 << ": " << line;
+    EXPECT_EQ(count, 6) << "line " << lines + 1 << ": " << line;
+    ++lines;
+  }
+  EXPECT_EQ(lines, spheres) << name;
+}
+
+void expectResultFiles(const std::string& directory, int spheres) {
+  expectStateOf(directory + "/state.out", spheres);
+  EXPECT_FALSE(readFile(directory + "/top.hist").empty());
+  EXPECT_FALSE(readFile(directory + "/bot.hist").empty());
+#ifdef DRUMSIM
+  EXPECT_FALSE(fileExists(directory + "/top.zone"));
+#else
+  EXPECT_FALSE(readFile(directory + "/top.zone").empty());
+#endif
+}
+
+class BatchRun : public ::testing::Test {
+ protected:
+  ScopedTempDir dir_;
+};
+
+TEST_F(BatchRun, CompleteRunWritesEveryResultFile) {
+  writeSceneIn("run", livelyScene());
+  const Outcome outcome = runBatch({"--seed", "42", "run"});
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(outcome.err, "seed: 42\n");
+
+  const std::vector<std::string> lines = consoleLines(outcome.out);
+  std::vector<std::string> expected{
+#ifdef DRUMSIM
+      "Distributing shot randomly... DONE", "Testing for overlaps...",
+      "Computing 0 events / 5 cycles...", "", "Dumping stats... DONE",
+      "Dumping state vector to file... DONE"};
+#else
+      "Distributing shot randomly... DONE", "Testing for overlaps...",
+      "Computing 0 collisions / 5 cycles...", "",
+      "Dumping state vector to file... DONE"};
+#endif
+  ASSERT_EQ(lines.size(), expected.size()) << outcome.out;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (expected[i].empty()) {
+      const std::regex summary(std::string("[1-9][0-9]* ") + kEventWord +
+                               " computed in [0-9.e+-]+ seconds");
+      EXPECT_TRUE(std::regex_match(lines[i], summary)) << lines[i];
+    } else {
+      EXPECT_EQ(lines[i], expected[i]);
+    }
+  }
+  expectResultFiles("run", 12);
+  EXPECT_FALSE(readFile("run/bot.map").empty());
+}
+
+TEST_F(BatchRun, SameSeedRepeatsTheRunExactly) {
+  writeSceneIn("first", livelyScene());
+  writeSceneIn("second", livelyScene());
+  writeSceneIn("third", livelyScene());
+  ASSERT_EQ(runBatch({"first", "--seed", "7"}).status, 0);
+  ASSERT_EQ(runBatch({"--seed=7", "second"}).status, 0);
+  ASSERT_EQ(runBatch({"--seed", "8", "third"}).status, 0);
+  const std::string state = readFile("first/state.out");
+  EXPECT_FALSE(state.empty());
+  EXPECT_EQ(readFile("second/state.out"), state);
+  EXPECT_EQ(readFile("second/bot.hist"), readFile("first/bot.hist"));
+  EXPECT_NE(readFile("third/state.out"), state);
+}
+
+TEST_F(BatchRun, WithoutSeedTheCalendarTimeIsReported) {
+  Scene scene = livelyScene();
+  scene.tmax = 0.5;
+  writeSceneIn("run", scene);
+  const long before = static_cast<long>(std::time(nullptr));
+  const Outcome outcome = runBatch({"run"});
+  const long after = static_cast<long>(std::time(nullptr));
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  ASSERT_EQ(outcome.err.rfind("seed: ", 0), 0u) << outcome.err;
+  const long seed = std::atol(outcome.err.c_str() + 6);
+  EXPECT_GE(seed, before);
+  EXPECT_LE(seed, after);
+}
+
+TEST_F(BatchRun, RunsInTheCurrentDirectoryByDefault) {
+  Scene scene = livelyScene();
+  scene.tmax = 0.5;
+  scene.write();
+  const Outcome outcome = runBatch({"--seed", "1"});
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  expectResultFiles(".", 12);
+}
+
+TEST_F(BatchRun, ShippedParameterFilesAreAccepted) {
+  const char* source = std::getenv("SHOTSIM_SOURCE_DIR");
+  ASSERT_NE(source, nullptr) << "SHOTSIM_SOURCE_DIR is not set";
+  std::filesystem::create_directories("run");
+  std::filesystem::copy(std::string(source) + "/ini", "run/ini",
+                        std::filesystem::copy_options::recursive);
+  // The shipped run, cut short to half a cycle.
+  testing_support::writeFile("run/ini/par.ini", "0\n0.02\n0\n0.5\n");
+  const Outcome outcome = runBatch({"--seed", "3", "run"});
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  std::ifstream shot("run/ini/shot.ini");
+  int spheres = 0;
+  shot >> spheres;
+  expectResultFiles("run", spheres);
+}
+
+TEST_F(BatchRun, MissingRunParametersEndStartUpWithoutResults) {
+  writeSceneIn("run", livelyScene());
+  std::filesystem::remove("run/ini/par.ini");
+  const Outcome outcome = runBatch({"--seed", "1", "run"});
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_NE(outcome.err.find("Error reading ini/par.ini\n"), std::string::npos) << outcome.err;
+  EXPECT_FALSE(fileExists("run/state.out"));
+  EXPECT_FALSE(fileExists("run/top.hist"));
+  EXPECT_FALSE(fileExists("run/bot.hist"));
+}
+
+TEST_F(BatchRun, StopSignalsEndTheRunWithEveryResultWritten) {
+  const std::pair<int, int> cases[] = {{SIGTERM, 143}, {SIGINT, 130}};
+  for (const auto& [signal_number, status] : cases) {
+    const std::string dir = "run" + std::to_string(signal_number);
+    Scene scene = livelyScene();
+    scene.tmax = 1e7;  // far longer than anyone waits
+    writeSceneIn(dir, scene);
+    BatchProcess process({"--seed", "5", dir});
+    ASSERT_TRUE(process.started());
+    ASSERT_TRUE(process.waitForOutput("Computing", std::chrono::seconds(60)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    process.signal(signal_number);
+    const Outcome outcome = process.finish(std::chrono::seconds(60));
+    EXPECT_EQ(outcome.status, status) << "signal " << signal_number << ": " << outcome.err;
+    EXPECT_NE(outcome.out.find(" computed in "), std::string::npos) << outcome.out;
+    EXPECT_NE(outcome.out.find("Dumping state vector to file... DONE"), std::string::npos);
+    expectResultFiles(dir, 12);
+  }
+}
+
+TEST_F(BatchRun, CollapsingShotEndsWithStatusOneAndItsResults) {
+  Scene scene;
+  scene.spheres = 5;
+  scene.restitution = 0.1;
+  scene.tstep = 0.02;
+  scene.tmax = 1e7;
+  writeSceneIn("run", scene);
+  const auto start = std::chrono::steady_clock::now();
+  const Outcome outcome = runBatch({"--seed", "2", "run"});
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_NE(outcome.err.find("Inelastic collapse at time "), std::string::npos) << outcome.err;
+  expectResultFiles("run", 5);
+}
+
+TEST_F(BatchRun, HelpGoesToStandardOutput) {
+  const Outcome outcome = runBatch({"--help"});
+  EXPECT_EQ(outcome.status, 0);
+  EXPECT_NE(outcome.out.find(std::string("Usage: ") + kProgram), std::string::npos);
+  EXPECT_EQ(outcome.err, "");
+}
+
+TEST_F(BatchRun, CommandLineMistakesShowUsageWithStatusTwo) {
+  const std::vector<std::vector<std::string>> mistakes{
+      {"--bogus"}, {"--seed"}, {"--seed", "twelve"}, {"--seed", "-3"},
+      {"--seed=1x"}, {"one", "two"}};
+  for (const auto& args : mistakes) {
+    const Outcome outcome = runBatch(args);
+    EXPECT_EQ(outcome.status, 2) << args[0];
+    EXPECT_NE(outcome.err.find(std::string("Usage: ") + kProgram), std::string::npos);
+    EXPECT_EQ(outcome.out, "");
+    EXPECT_FALSE(fileExists("state.out"));
+  }
+}
+
+TEST_F(BatchRun, RunDirectoryThatCannotBeEnteredIsReported) {
+  const Outcome outcome = runBatch({"no-such-directory"});
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_NE(outcome.err.find("no-such-directory"), std::string::npos) << outcome.err;
+  EXPECT_EQ(outcome.out, "");
+}
+
+}  // namespace
