@@ -34,8 +34,17 @@ class Chamber {
   virtual double detect(const double* r, const double* v, double best_time) = 0;
   // Carries out the impact found by the last successful detect.
   virtual void collide(const double* r, double* v) = 0;
+  // The kind of impact that the last successful detect found and that the
+  // next collide carries out (0: none). An engine that predicts an impact
+  // long before it happens keeps the kind and sets it back before collide.
+  // A chamber whose collide needs no remembered kind keeps none.
+  virtual int pendingImpact() const { return 0; }
+  virtual void setPendingImpact(int) {}
   // Starts a new run: counters, impact maps and histograms.
   virtual void reset() = 0;
+  // Current height of the base surface; random placement draws the bed in a
+  // layer resting on it.
+  virtual double baseHeight() const = 0;
 };
 
 #endif

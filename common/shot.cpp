@@ -134,8 +134,12 @@ long Shot::distribute(Chamber& chamber) {
   gen_.seed(static_cast<std::mt19937::result_type>(seed));
 
   // Positions are drawn in the layer that n spheres would fill at packing
-  // fraction eta_, over a square that holds the chamber's allowed centres;
-  // draws outside the chamber or overlapping an earlier sphere are redrawn.
+  // fraction eta_, resting on the base where it stands now, over a square
+  // that holds the chamber's allowed centres; draws outside the chamber or
+  // overlapping an earlier sphere are redrawn. (Drawn from z = 0 instead, a
+  // base standing high would cut the layer and a dense bed could not be
+  // placed at all.)
+  const double z_floor = chamber.baseHeight();
   const double r_max = chamber.radius();
   const double z_max = chamber.level(n_ * kPi * diam2_ * diam_ / (6.0 * eta_));
   std::cout << "Distributing shot randomly... " << std::flush;
@@ -159,7 +163,7 @@ long Shot::distribute(Chamber& chamber) {
       ++own_draws;
       ri[0] = drawSymmetric() * r_max;
       ri[1] = drawSymmetric() * r_max;
-      ri[2] = drawUnit() * z_max;
+      ri[2] = z_floor + drawUnit() * z_max;
       if (chamber.isOutside(ri)) continue;
       if (!overlapsEarlier(i)) break;
     }
@@ -390,11 +394,20 @@ void Shot::collide(Chamber& chamber) {
     return;
   }
 
-  // Smooth equal spheres in contact, d = rc - rp with |d|^2 = diam2_ and
-  // w = vc - vp: the normal part of w, (d.w / diam2_) d, is reversed and
-  // scaled by e; the tangential part is kept. Each sphere takes half of the
-  // change, so the momentum of the pair is conserved:
-  //   vc -= k d,  vp += k d,  k = (1 + e) (d.w) / (2 diam2_).
+  collidePair(c, p);
+  // Stale: c and p, and whoever expected to meet either (c's partner is p).
+  for (int i = 0; i < n_; ++i) {
+    update_[i] = 0;
+    if (i == p || partner_[i] == c || partner_[i] == p) forget(i);
+  }
+}
+
+// Smooth equal spheres in contact, d = rc - rp with |d|^2 = diam2_ and
+// w = vc - vp: the normal part of w, (d.w / diam2_) d, is reversed and
+// scaled by e; the tangential part is kept. Each sphere takes half of the
+// change, so the momentum of the pair is conserved:
+//   vc -= k d,  vp += k d,  k = (1 + e) (d.w) / (2 diam2_).
+void Shot::collidePair(int c, int p) {
   ++collision_;
   double* vc = v_[c];
   double* vp = v_[p];
@@ -410,11 +423,6 @@ void Shot::collide(Chamber& chamber) {
   vp[0] += k * dx;
   vp[1] += k * dy;
   vp[2] += k * dz;
-  // Stale: c and p, and whoever expected to meet either (c's partner is p).
-  for (int i = 0; i < n_; ++i) {
-    update_[i] = 0;
-    if (i == p || partner_[i] == c || partner_[i] == p) forget(i);
-  }
 }
 
 // Restitution falls with the fourth root of the relative speed above the

@@ -56,7 +56,10 @@ class VibratedChamber : public Chamber {
     if (os) dumpImpact2D(r, os);
   }
 
-  double baseHeight() const { return base_z_; }
+  int pendingImpact() const override { return col_type_; }
+  void setPendingImpact(int kind) override { col_type_ = kind; }
+
+  double baseHeight() const override { return base_z_; }
   int baseDirection() const { return base_dir_; }
   double height() const { return height_; }
   double height0() const { return height0_; }

@@ -38,6 +38,7 @@ class ScriptedChamber : public Chamber {
     v[2] = -v[2];
   }
   void reset() override {}
+  double baseHeight() const override { return 0.0; }
 };
 
 // Exposes the prediction bookkeeping.

@@ -1,8 +1,10 @@
 // Shot set-up: its parameter file, random placement with its initial
 // velocities, and the placement check.
 #include <gtest/gtest.h>
+
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <sstream>
@@ -19,10 +21,11 @@ using testing_support::writeFile;
 namespace {
 
 // An open-topped square tray: sphere centres within |x|, |y| <= half_width,
-// lowest points from the floor z = 0 up to top. No impacts.
+// lowest points from the floor up to top. No impacts.
 class Tray : public Chamber {
  public:
-  Tray(double half_width, double top) : half_width_(half_width), top_(top) {}
+  Tray(double half_width, double top, double floor = 0.0)
+      : half_width_(half_width), top_(top), floor_(floor) {}
   double radius() const override { return half_width_ * std::sqrt(2.0); }
   double gravity() const override { return 1.0; }
   void useSphereDiameter(double) override {}
@@ -31,17 +34,19 @@ class Tray : public Chamber {
   }
   int isInside(const double* r) const override {
     return std::fabs(r[0]) <= half_width_ && std::fabs(r[1]) <= half_width_ &&
-           r[2] >= 0.0 && r[2] <= top_;
+           r[2] >= floor_ && r[2] <= top_;
   }
   int isOutside(const double* r) const override { return !isInside(r); }
   void advance(double) override {}
   double detect(const double*, const double*, double best) override { return best; }
   void collide(const double*, double*) override {}
   void reset() override {}
+  double baseHeight() const override { return floor_; }
 
  private:
   double half_width_;
   double top_;
+  double floor_;
 };
 
 void writeShotIni(int n, double eta, double kt, double omega0, double rtol = 0.01) {
@@ -115,6 +120,28 @@ TEST(ShotPlacement, RandomBedLiesInTheLayerWithoutOverlapAndPassesTheCheck) {
       ASSERT_GE(d2, 1.0) << "spheres " << i << " and " << j;
     }
   }
+}
+
+TEST(ShotPlacement, ABedPlacedWhileTheBaseStandsHighRestsOnTheBase) {
+  ScopedTempDir dir;
+  writeShotIni(200, 0.3, 1.0, 0.0);
+  Shot shot("ini/shot.ini");
+  Tray tray(4.0, 100.0, 1.0);  // the base one diameter up
+  shot.useSeed(5);
+  testing::internal::CaptureStdout();
+  shot.distribute(tray);
+  testing::internal::GetCapturedStdout();
+  // The whole layer is lifted with the base: nothing below it, and the top
+  // slice of the layer is used as it would be on a base at z = 0.
+  const double z_max = tray.level(200 * kPi / 6.0 / 0.3);
+  const double* r = shot.r_chunk();
+  double highest = 0.0;
+  for (int i = 0; i < 200; ++i) {
+    EXPECT_GE(r[3 * i + 2], 1.0);
+    EXPECT_LE(r[3 * i + 2], 1.0 + z_max);
+    highest = std::max(highest, r[3 * i + 2]);
+  }
+  EXPECT_GT(highest, z_max);
 }
 
 TEST(ShotPlacement, VelocitiesAreCentredAtTheTemperatureUnderTheImposedRotation) {

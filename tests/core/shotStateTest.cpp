@@ -36,6 +36,7 @@ class Floor : public Chamber {
   double detect(const double*, const double*, double best) override { return best; }
   void collide(const double*, double*) override {}
   void reset() override {}
+  double baseHeight() const override { return 0.0; }
 };
 
 void writeShotIni(int n) {
