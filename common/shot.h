@@ -45,6 +45,9 @@ class Shot {
   const double* r_chunk() const { return r_[0]; }
   const double* v_chunk() const { return v_[0]; }
   int collision() const { return collision_; }
+  // Kinetic energy lost in sphere-sphere collisions since the last reset,
+  // over the whole shot and per unit mass.
+  double energyLost() const { return energy_lost_; }
   int chosen() const { return chosen_; }
   double diam() const { return diam_; }
   // Time from now to the next event.
@@ -79,12 +82,17 @@ class Shot {
   // Carries out the selected event, the spheres standing at its time, and
   // marks the predictions it made stale.
   void collide(Chamber& chamber);
+  // The other sphere of the selected event; -1 for an impact on the chamber.
+  int chosenPartner() const { return chamber_impact_ || chosen_ < 0 ? -1 : partner_[chosen_]; }
 
  protected:
   // Forgets every prediction: all spheres stale, no event selected.
   void resetCollisionData();
   // Sphere-sphere restitution at the squared relative speed velocity2.
   double coef(double velocity2) const;
+  // The collision rule of two spheres c and p in contact: changes their
+  // velocities and counts the collision. Both event engines call it.
+  void collidePair(int c, int p);
 
   int n_;
   double diam_;
@@ -106,6 +114,7 @@ class Shot {
   double best_time_;    // time to the next event
   int chamber_impact_;  // 1: next event is chosen_ hitting the chamber
   int collision_;       // sphere-sphere collisions since the last reset
+  double energy_lost_;  // kinetic energy those collisions took from the shot
 
  private:
   // Predicts the contact of spheres i and j and lowers their predictions.
@@ -124,6 +133,10 @@ class Shot {
   std::mt19937 gen_;
   long seed_;        // seed for distribute when seed_fixed_
   bool seed_fixed_;  // false: distribute seeds from the calendar time
+
+  // The event engine that keeps its own per-sphere predictions works on the
+  // position and velocity blocks and the collision rule directly.
+  friend class FastEngine;
 };
 
 #endif
