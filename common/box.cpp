@@ -93,14 +93,20 @@ void Box::collide(const double* r, double* v) {
     case 1:
       collideBase(r, v);
       break;
-    case 2:
+    case 2: {
       ++col_swx_;
-      v[0] = -coef_sw(std::fabs(v[0])) * v[0];
+      const double vx = -coef_sw(std::fabs(v[0])) * v[0];
+      energy_wall_ += 0.5 * (vx * vx - v[0] * v[0]);
+      v[0] = vx;
       break;
-    case 3:
+    }
+    case 3: {
       ++col_swy_;
-      v[1] = -coef_sw(std::fabs(v[1])) * v[1];
+      const double vy = -coef_sw(std::fabs(v[1])) * v[1];
+      energy_wall_ += 0.5 * (vy * vy - v[1] * v[1]);
+      v[1] = vy;
       break;
+    }
     case 4:
       collideTop(r, v);
       break;

@@ -119,8 +119,10 @@ void Cylinder::collide(const double* r, double* v) {
       double newvr = e * vr;
       if (vr_min_ > newvr) newvr = vr_min_;
       const double norm = (vr + newvr) * radius_inv_;
+      const double v2_before = v[0] * v[0] + v[1] * v[1];
       v[0] -= r[0] * norm;
       v[1] -= r[1] * norm;
+      energy_wall_ += 0.5 * (v[0] * v[0] + v[1] * v[1] - v2_before);
       break;
     }
     case 3:

@@ -45,7 +45,7 @@ Shot::Shot(const char* filename)
       omega0_(0.0), rtol_(0.0), r2tol_(0.0), coef0_(0.0), v2_scale_(0.0),
       r_(nullptr), v_(nullptr), tnext_(nullptr), partner_(nullptr),
       update_(nullptr), chosen_(-1), best_time_(kForgotten),
-      chamber_impact_(0), collision_(0), seed_(0), seed_fixed_(false) {
+      chamber_impact_(0), collision_(0), energy_lost_(0.0), seed_(0), seed_fixed_(false) {
   ParamFile file(filename);
   double v_threshold = 0.0;
   file >> n_ >> diam_;
@@ -261,6 +261,7 @@ void Shot::dumpState(std::ostream& os) const {
 
 void Shot::resetCollisionData() {
   collision_ = 0;
+  energy_lost_ = 0.0;
   for (int i = 0; i < n_; ++i) {
     partner_[i] = -1;
     tnext_[i] = kUnknown;
@@ -416,7 +417,11 @@ void Shot::collidePair(int c, int p) {
   const double wx = vc[0] - vp[0], wy = vc[1] - vp[1], wz = vc[2] - vp[2];
   const double dx = rc[0] - rp[0], dy = rc[1] - rp[1], dz = rc[2] - rp[2];
   const double e = coef(wx * wx + wy * wy + wz * wz);
-  const double k = (e + 1.0) * 0.5 * (dx * wx + dy * wy + dz * wz) / diam2_;
+  const double dw = dx * wx + dy * wy + dz * wz;
+  const double k = (e + 1.0) * 0.5 * dw / diam2_;
+  // The pair, of reduced mass 1/2, loses (1 - e^2)/4 of its squared normal
+  // relative speed (d.w)^2 / diam2_.
+  energy_lost_ += 0.25 * (1.0 - e * e) * dw * dw / diam2_;
   vc[0] -= k * dx;
   vc[1] -= k * dy;
   vc[2] -= k * dz;

@@ -66,6 +66,16 @@ class VibratedChamber : public Chamber {
   const Hist& topHist() const { return top_hist_; }
   const Hist& botHist() const { return bot_hist_; }
 
+  // Running totals since the last reset, over the whole shot and per unit
+  // mass: the change of vertical velocity at base and top impacts, and the
+  // kinetic energy the shot gained at each kind of surface (negative where
+  // it lost).
+  double baseImpulse() const { return impulse_base_; }
+  double topImpulse() const { return impulse_top_; }
+  double baseEnergy() const { return energy_base_; }
+  double wallEnergy() const { return energy_wall_; }
+  double topEnergy() const { return energy_top_; }
+
  protected:
   VibratedChamber()
       : height0_(0.0), height_(0.0), gravity_(0.0), gravity_half_(0.0),
@@ -74,6 +84,8 @@ class VibratedChamber : public Chamber {
         base_amplitude_(0.0), base_period_(0.0), base_period_half_(0.0),
         base_period_inv_(0.0), base_velocity_(0.0), base_velocity_inv_(0.0),
         base_z_(0.0), base_dir_(1), col_type_(0), col_sb_(0), col_st_(0),
+        impulse_base_(0.0), impulse_top_(0.0), energy_base_(0.0),
+        energy_wall_(0.0), energy_top_(0.0),
         impact_map_top_file_{"top.map"}, impact_map_bot_file_{"bot.map"},
         maps2D_(0) {}
 
@@ -232,6 +244,8 @@ class VibratedChamber : public Chamber {
     ++col_sb_;
     const double vz_impact = base_velocity - v[2];
     const double vz_new = coef_sb(vz_impact) * vz_impact + base_velocity;
+    impulse_base_ += vz_new - v[2];
+    energy_base_ += 0.5 * (vz_new * vz_new - v[2] * v[2]);
     record(r, v, vz_new, impact_map_bot_, bot_hist_);
   }
 
@@ -239,6 +253,8 @@ class VibratedChamber : public Chamber {
   void collideTop(const double* r, double* v) {
     ++col_st_;
     const double vz_new = -coef_st(v[2]) * v[2];
+    impulse_top_ += vz_new - v[2];
+    energy_top_ += 0.5 * (vz_new * vz_new - v[2] * v[2]);
     record(r, v, vz_new, impact_map_top_, top_hist_);
   }
 
@@ -248,6 +264,11 @@ class VibratedChamber : public Chamber {
     col_type_ = 0;
     col_sb_ = 0;
     col_st_ = 0;
+    impulse_base_ = 0.0;
+    impulse_top_ = 0.0;
+    energy_base_ = 0.0;
+    energy_wall_ = 0.0;
+    energy_top_ = 0.0;
     if (impact_map_top_.is_open()) impact_map_top_.close();
     if (impact_map_bot_.is_open()) impact_map_bot_.close();
     if (maps2D_ != 0) {
@@ -283,6 +304,11 @@ class VibratedChamber : public Chamber {
   int col_type_;              // pending impact: 0 none, 1 base, kTopCode top, others the wall's
   int col_sb_;                // impacts on the base since the last reset
   int col_st_;                // impacts on the top since the last reset
+  double impulse_base_;       // running totals beside the counters: vz change at the base,
+  double impulse_top_;        // at the top,
+  double energy_base_;        // kinetic energy gained at the base,
+  double energy_wall_;        // at the side walls (added by the chamber's wall response),
+  double energy_top_;         // at the top
   char impact_map_top_file_[30];
   char impact_map_bot_file_[30];
   std::ofstream impact_map_top_;
