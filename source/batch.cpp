@@ -1,6 +1,7 @@
 // Batch entry: runs the simulation without a window until both limits of
 // "ini/par.ini" are reached, then ends through the normal exit path so that
-// the chamber writes its histogram files and the shot its state file.
+// the chamber writes its histogram files, the shot its state file and the
+// run its table of observables.
 //
 // Built once per program flavour: with DRUMSIM the shot is shaken in the
 // cylinder of "ini/cyl.ini", without it in the box of "ini/box.ini".
@@ -10,6 +11,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +22,7 @@
 
 #include "experiment.h"
 #include "lifecycle.h"
+#include "observables.h"
 #include "par.h"
 #include "shot.h"
 
@@ -56,7 +59,7 @@ void catchStopSignals() {
 }
 
 void printUsage(std::ostream& os) {
-  os << "Usage: " << kProgram << " [--seed N] [DIRECTORY]\n"
+  os << "Usage: " << kProgram << " [--seed N] [--observe-every T] [DIRECTORY]\n"
      << "Runs the simulation without a window in DIRECTORY (default: the\n"
      << "current directory) from the parameter files in its ini/ folder, until\n"
      << "both limits of ini/par.ini are reached, and leaves the result files\n"
@@ -65,6 +68,9 @@ void printUsage(std::ostream& os) {
      << "  --seed N  seed of the random placement, a whole number >= 0\n"
      << "            (default: the calendar time); the seed used is reported\n"
      << "            on standard error so that a run can be repeated\n"
+     << "  --observe-every T  write a row of observables.dat after the first step\n"
+     << "            at or past each multiple of T cycles, and at the end of the\n"
+     << "            run (default: after every step)\n"
      << "  --help    show this text\n";
 }
 
@@ -72,6 +78,7 @@ struct Options {
   std::string directory;
   long seed = 0;
   bool seed_given = false;
+  double observe_every = 0.0;  // 0: a row of observables after every step
   bool help = false;
 };
 
@@ -82,6 +89,15 @@ bool parseSeed(const char* text, long& seed) {
   const long value = std::strtol(text, &end, 10);
   if (errno != 0 || *end != '\0') return false;
   seed = value;
+  return true;
+}
+
+bool parseInterval(const char* text, double& interval) {
+  if (text == nullptr || *text == '\0') return false;
+  char* end = nullptr;
+  const double value = std::strtod(text, &end);
+  if (*end != '\0' || !std::isfinite(value) || !(value > 0.0)) return false;
+  interval = value;
   return true;
 }
 
@@ -99,6 +115,11 @@ bool parseOptions(int argc, char** argv, Options& options) {
     } else if (arg.compare(0, 7, "--seed=") == 0) {
       if (!parseSeed(argv[i] + 7, options.seed)) return false;
       options.seed_given = true;
+    } else if (arg == "--observe-every") {
+      if (i + 1 >= argc || !parseInterval(argv[i + 1], options.observe_every)) return false;
+      ++i;
+    } else if (arg.compare(0, 16, "--observe-every=") == 0) {
+      if (!parseInterval(argv[i] + 16, options.observe_every)) return false;
     } else if (!arg.empty() && arg[0] == '-') {
       return false;
     } else if (directory_given || arg.empty()) {
@@ -111,14 +132,72 @@ bool parseOptions(int argc, char** argv, Options& options) {
   return true;
 }
 
+// Writes "observables.dat": a row at the start of the run, then one after
+// every step, or, with an interval, after the first step at or past each
+// multiple of it and once more at the end of the run. The file is put in
+// place when the object is destroyed on the way out, so a run that ends
+// early (signal, collapse) still leaves every row it made.
+class ObservablesRecorder {
+ public:
+  ObservablesRecorder(const Shot& shot, const ChamberType& chamber, double interval)
+      : shot_(shot), chamber_(chamber), file_(kFile), interval_(interval),
+        due_(interval), last_time_(0.0) {
+    if (!file_.isOpen()) reportFailure();
+    record(0.0, 0);
+  }
+
+  ~ObservablesRecorder() {
+    if (!file_.commit()) reportFailure();
+  }
+
+  ObservablesRecorder(const ObservablesRecorder&) = delete;
+  ObservablesRecorder& operator=(const ObservablesRecorder&) = delete;
+
+  void afterStep(const Experiment& experiment) {
+    const double t = experiment.tFull();
+    // Steps add up to a multiple of the interval only to rounding.
+    const double slack = 1e-9 * interval_;
+    if (t < due_ - slack) return;
+    record(t, experiment.eventCount());
+    if (interval_ > 0.0) due_ = (std::floor((t + slack) / interval_) + 1.0) * interval_;
+  }
+
+  void atEnd(const Experiment& experiment) {
+    if (experiment.tFull() != last_time_) record(experiment.tFull(), experiment.eventCount());
+  }
+
+ private:
+  static constexpr const char* kFile = "observables.dat";
+
+  void record(double t, long events) {
+    file_.write(observe(t, events, shot_, chamber_));
+    last_time_ = t;
+  }
+
+  static void reportFailure() {
+    std::cerr << "Error writing " << kFile << std::endl;
+    lifecycle::fail();
+  }
+
+  const Shot& shot_;
+  const ChamberType& chamber_;
+  ObservablesFile file_;
+  double interval_;   // 0: every step
+  double due_;        // time from which the next row is written
+  double last_time_;  // time of the last row written
+};
+
 // Shows one progress line on a terminal, rewritten in place a few times a
-// second, and passes on a stop request from a signal.
+// second, records the observables after every step, and passes on a stop
+// request from a signal.
 class ProgressMonitor : public RunMonitor {
  public:
-  explicit ProgressMonitor(bool show)
-      : show_(show), start_(Clock::now()), last_shown_(start_), shown_width_(0) {}
+  ProgressMonitor(bool show, ObservablesRecorder& recorder)
+      : show_(show), recorder_(recorder), start_(Clock::now()), last_shown_(start_),
+        shown_width_(0) {}
 
   bool continueRun(const Experiment& experiment) override {
+    recorder_.afterStep(experiment);
     if (g_stop_signal != 0) return false;
     if (show_) {
       const Clock::time_point now = Clock::now();
@@ -130,7 +209,8 @@ class ProgressMonitor : public RunMonitor {
     return true;
   }
 
-  void runEnded(const Experiment&) override {
+  void runEnded(const Experiment& experiment) override {
+    recorder_.atEnd(experiment);
     if (shown_width_ == 0) return;
     std::cerr << '\r' << std::string(shown_width_, ' ') << '\r' << std::flush;
     shown_width_ = 0;
@@ -201,6 +281,7 @@ class ProgressMonitor : public RunMonitor {
   }
 
   bool show_;
+  ObservablesRecorder& recorder_;
   Clock::time_point start_;
   Clock::time_point last_shown_;
   std::size_t shown_width_;
@@ -209,18 +290,21 @@ class ProgressMonitor : public RunMonitor {
 // Builds the program objects in the order of the window program, as
 // function-local statics so that the normal exit path destroys them in
 // reverse order and they write their result files; then runs to the limits.
+// The recorder too is built before the run phase begins, so that a failure
+// to put its file in place is reported in the teardown like the others.
 // Returns the exit status.
-int run(long seed) {
+int run(long seed, double observe_every) {
   lifecycle::beginProcess();
   static Par par("ini/par.ini");
   static Shot shot("ini/shot.ini");
   static ChamberType chamber(kChamberFile);
   shot.useSeed(seed);
   static Experiment experiment(shot, chamber, par);
+  static ObservablesRecorder recorder(shot, chamber, observe_every);
   lifecycle::beginRun();
 
   catchStopSignals();
-  ProgressMonitor monitor(isatty(STDERR_FILENO) != 0);
+  ProgressMonitor monitor(isatty(STDERR_FILENO) != 0, recorder);
   experiment.setMonitor(&monitor);
   experiment.fullRun();
   experiment.setMonitor(nullptr);
@@ -248,5 +332,5 @@ int main(int argc, char** argv) {
   }
   const long seed = options.seed_given ? options.seed : static_cast<long>(std::time(nullptr));
   std::cerr << "seed: " << seed << std::endl;
-  return run(seed);
+  return run(seed, options.observe_every);
 }

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -170,8 +171,42 @@ void expectStateOf(const std::string& name, int spheres) {
   EXPECT_EQ(lines, spheres) << name;
 }
 
+// observables.dat: the column names of its header, and its rows.
+struct Table {
+  std::vector<std::string> names;
+  std::vector<std::vector<std::string>> rows;  // the numbers as written
+  double value(std::size_t row, const std::string& name) const {
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      if (names[i] == name) return std::strtod(rows[row][i].c_str(), nullptr);
+    }
+    ADD_FAILURE() << "no column " << name;
+    return 0.0;
+  }
+};
+
+Table readTable(const std::string& name) {
+  Table table;
+  std::istringstream is(readFile(name));
+  std::string line;
+  if (std::getline(is, line) && line.rfind("# ", 0) == 0) {
+    std::istringstream header(line.substr(2));
+    for (std::string word; header >> word;) table.names.push_back(word);
+  }
+  while (std::getline(is, line)) {
+    std::istringstream fields(line);
+    std::vector<std::string> row;
+    for (std::string field; fields >> field;) row.push_back(field);
+    table.rows.push_back(row);
+  }
+  return table;
+}
+
 void expectResultFiles(const std::string& directory, int spheres) {
   expectStateOf(directory + "/state.out", spheres);
+  EXPECT_EQ(readFile(directory + "/observables.dat").rfind("# t events collisions ", 0), 0u);
+  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+    EXPECT_NE(entry.path().extension(), ".tmp") << entry.path();
+  }
   EXPECT_FALSE(readFile(directory + "/top.hist").empty());
   EXPECT_FALSE(readFile(directory + "/bot.hist").empty());
 #ifdef DRUMSIM
@@ -271,6 +306,7 @@ TEST_F(BatchRun, MissingRunParametersEndStartUpWithoutResults) {
   EXPECT_FALSE(fileExists("run/state.out"));
   EXPECT_FALSE(fileExists("run/top.hist"));
   EXPECT_FALSE(fileExists("run/bot.hist"));
+  EXPECT_FALSE(fileExists("run/observables.dat"));
 }
 
 TEST_F(BatchRun, StopSignalsEndTheRunWithEveryResultWritten) {
@@ -316,7 +352,8 @@ TEST_F(BatchRun, CommandLineHelpAndMistakes) {
 
   const std::vector<std::vector<std::string>> mistakes{
       {"--bogus"}, {"--seed"}, {"--seed", "twelve"}, {"--seed", "-3"},
-      {"--seed=1x"}, {"one", "two"}};
+      {"--seed=1x"}, {"one", "two"}, {"--observe-every", "0"},
+      {"--observe-every=-1"}, {"--observe-every", "often"}, {"--observe-every"}};
   for (const auto& args : mistakes) {
     const Outcome outcome = runBatch(args);
     EXPECT_EQ(outcome.status, 2) << args[0];
@@ -324,6 +361,77 @@ TEST_F(BatchRun, CommandLineHelpAndMistakes) {
     EXPECT_EQ(outcome.out, "");
   }
   EXPECT_FALSE(fileExists("state.out"));
+}
+
+TEST_F(BatchRun, ObservablesHaveARowPerStepThatBalancesMomentumAndEnergy) {
+  writeSceneIn("run", livelyScene());
+  const Outcome outcome = runBatch({"--seed", "4", "run"});
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  const Table table = readTable("run/observables.dat");
+  const std::vector<std::string> columns{
+      "t", "events", "collisions", "base_impacts", "wall_impacts", "top_impacts", "ke",
+      "ke_x", "ke_y", "ke_z", "pe", "z_com", "p_z", "l_z", "impulse_base", "impulse_top",
+      "energy_base", "energy_wall", "energy_top", "energy_lost"};
+  ASSERT_EQ(table.names, columns);
+  // A row at the start and one after each of the 250 steps of 0.02 (a last
+  // step more when rounding leaves the clock just short of 5).
+  ASSERT_GE(table.rows.size(), 251u);
+  ASSERT_LE(table.rows.size(), 252u);
+  for (const std::vector<std::string>& row : table.rows) {
+    ASSERT_EQ(row.size(), columns.size());
+    // Each number reads back to the same double and is written exactly so.
+    for (const std::string& field : row) {
+      char again[32];
+      std::snprintf(again, sizeof again, "%.17g", std::strtod(field.c_str(), nullptr));
+      EXPECT_EQ(field, again);
+    }
+  }
+  EXPECT_EQ(table.rows[0][0], "0");
+  EXPECT_EQ(table.rows[2][0], "0.040000000000000001");  // 2 x 0.02, all 17 digits
+
+  // Between start and end, the columns obey the laws they measure: the
+  // vertical momentum changes by the impulses less the weight, and n times
+  // the energy per sphere by what the surfaces gave less what collisions lost.
+  const std::size_t last = table.rows.size() - 1;
+  const double n = 12.0;
+  const double t = table.value(last, "t");
+  EXPECT_NEAR(table.value(last, "p_z") - table.value(0, "p_z"),
+              table.value(last, "impulse_base") + table.value(last, "impulse_top") -
+                  n * 2.0 * t,
+              1e-9);
+  const double energy_change =
+      n * (table.value(last, "ke") + table.value(last, "pe") - table.value(0, "ke") -
+           table.value(0, "pe"));
+  EXPECT_NEAR(energy_change,
+              table.value(last, "energy_base") + table.value(last, "energy_wall") +
+                  table.value(last, "energy_top") - table.value(last, "energy_lost"),
+              1e-9);
+  EXPECT_GT(table.value(last, "energy_lost"), 0.0);
+  EXPECT_GT(table.value(last, "energy_base"), 0.0);  // the vibrating base feeds the shot
+  EXPECT_NE(outcome.out.find(table.rows[last][1] + " " + kEventWord + " computed in"),
+            std::string::npos);
+
+  // With an interval, a row after the first step at or past each whole
+  // cycle, the end of the run included.
+  writeSceneIn("sparse", livelyScene());
+  ASSERT_EQ(runBatch({"--seed", "4", "--observe-every", "1", "sparse"}).status, 0);
+  const Table sparse = readTable("sparse/observables.dat");
+  ASSERT_GE(sparse.rows.size(), 6u);
+  ASSERT_LE(sparse.rows.size(), 7u);  // 7: the last step ended past 5
+  for (std::size_t i = 0; i < 6; ++i) {
+    EXPECT_NEAR(sparse.value(i, "t"), static_cast<double>(i), 0.021) << "row " << i;
+  }
+  EXPECT_EQ(sparse.rows.back(), table.rows.back());  // the same run, seen less often
+}
+
+TEST_F(BatchRun, ObservablesThatCannotBePutInPlaceAreReported) {
+  writeSceneIn("run", livelyScene());
+  std::filesystem::create_directories("run/observables.dat");
+  const Outcome outcome = runBatch({"--seed", "4", "run"});
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_NE(outcome.err.find("Error writing observables.dat\n"), std::string::npos)
+      << outcome.err;
+  expectStateOf("run/state.out", 12);  // the other results are still written
 }
 
 TEST_F(BatchRun, RunDirectoryThatCannotBeEnteredIsReported) {

@@ -1,0 +1,83 @@
+#ifndef OBSERVABLES_H
+#define OBSERVABLES_H
+
+#include "safeFile.h"
+
+class Shot;
+
+// The state of a run at one moment, as the batch programs report it in
+// "observables.dat". Everything is per unit mass (all spheres have the same
+// mass). Energies of the shot (ke, pe) are means per sphere; momenta and the
+// running totals are sums over the whole shot. The running totals and the
+// counters start at zero with each run.
+struct Observables {
+  double t = 0.0;       // simulated time since the run started
+  long events = 0;      // events of every kind
+  long collisions = 0;  // sphere-sphere collisions
+  long base_impacts = 0;
+  long wall_impacts = 0;
+  long top_impacts = 0;
+  double ke = 0.0;  // kinetic energy per sphere, and its parts along x, y, z
+  double ke_x = 0.0;
+  double ke_y = 0.0;
+  double ke_z = 0.0;
+  double pe = 0.0;     // potential energy per sphere: g z_com
+  double z_com = 0.0;  // mean height coordinate (lowest points of the spheres)
+  double p_z = 0.0;    // total vertical momentum
+  double l_z = 0.0;    // total angular momentum about the chamber's axis (z)
+  double impulse_base = 0.0;  // running totals of the change of vz at the base
+  double impulse_top = 0.0;   // and at the top
+  double energy_base = 0.0;   // running totals of the kinetic energy gained
+  double energy_wall = 0.0;   // at each kind of surface
+  double energy_top = 0.0;
+  double energy_lost = 0.0;  // running total lost in sphere-sphere collisions
+};
+
+// Fills the shot's part of o: the energies, z_com, p_z, l_z, collisions and
+// energy_lost.
+void measureShot(const Shot& shot, double gravity, Observables& o);
+
+// The observables of a run at time t after the given number of events.
+// ChamberT is a concrete chamber (Box, Cylinder) with its impact counters.
+template <class ChamberT>
+Observables observe(double t, long events, const Shot& shot, const ChamberT& chamber) {
+  Observables o;
+  o.t = t;
+  o.events = events;
+  o.base_impacts = chamber.baseImpacts();
+  o.wall_impacts = chamber.wallImpacts();
+  o.top_impacts = chamber.topImpacts();
+  o.impulse_base = chamber.baseImpulse();
+  o.impulse_top = chamber.topImpulse();
+  o.energy_base = chamber.baseEnergy();
+  o.energy_wall = chamber.wallEnergy();
+  o.energy_top = chamber.topEnergy();
+  measureShot(shot, chamber.gravity(), o);
+  return o;
+}
+
+// "observables.dat": a first line "# " and the column names, then one row
+// per write, numbers separated by single spaces, each double with the 17
+// significant digits that carry it exactly. The rows go to a temporary file
+// that commit puts in place, so that a failed run never leaves a truncated
+// table under the real name.
+class ObservablesFile {
+ public:
+  // Opens the temporary file and writes the header line.
+  explicit ObservablesFile(const char* filename);
+  ObservablesFile(const ObservablesFile&) = delete;
+  ObservablesFile& operator=(const ObservablesFile&) = delete;
+
+  bool isOpen() const { return file_.isOpen(); }
+  void write(const Observables& o);
+  // True once every row is written and the file is in place.
+  bool commit() { return file_.commit(); }
+
+  // The column names separated by single spaces, in the order of a row.
+  static const char* columns();
+
+ private:
+  SafeFile file_;
+};
+
+#endif
