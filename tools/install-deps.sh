@@ -6,7 +6,7 @@ packages=(
   cmake g++ make
   libgtest-dev libgmock-dev libbenchmark-dev
   freeglut3-dev libglu1-mesa-dev
-  xvfb xauth
+  xvfb xauth libx11-dev
 )
 missing=()
 for p in "${packages[@]}"; do

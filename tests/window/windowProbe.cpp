@@ -1,20 +1,35 @@
 // Drives a program's animation window from outside, as a user would, for the
 // end-to-end tests: waits for the window with the given title to be shown,
-// lets the animation run, optionally saves the window's pixels and checks
-// what colours it shows, then presses Escape in it or closes it the way a
-// window manager does.
+// checks where it stands and how large it is, lets the animation run,
+// optionally saves the window's pixels and checks what colours it shows, then
+// carries out the steps given, in order.
 //
-// Usage: windowProbe [options] escape|close
+// Usage: windowProbe [options] [step]...
 //   --title TEXT        window title (default "Real-time Animation v1.0")
 //   --timeout SECONDS   how long to wait for the window (default 60)
-//   --settle SECONDS    how long to let it run once shown (default 2)
+//   --settle SECONDS    how long to let it run once shown (default 0)
+//   --size W,H          the window must be W by H pixels
+//   --position X,Y      its upper left corner must stand at X,Y on the screen
 //   --screenshot FILE   write the window's pixels as a binary PPM image
 //   --exact R,G,B,MIN   at least MIN pixels of exactly this colour (0..255)
-//   --hue H0,H1,S,MIN   at least MIN pixels whose hue lies from H0 to H1
-//                       degrees (through 0 when H0 > H1) with a saturation
-//                       of at least S (0..1)
-// Exit status: 0 on success, 1 when a colour check fails, 2 on any other
-// failure (no display, no window, bad arguments).
+//   --hue H0,H1,S0,S1,MIN
+//                       at least MIN pixels whose hue lies from H0 to H1
+//                       degrees (through 0 when H0 > H1) and whose
+//                       saturation lies from S0 to S1 (0..1)
+// Steps:
+//   key:NAME[:COUNT]    press and release a key (an X keysym name: Up, Down,
+//                       space, ...) COUNT times
+//   drag:left|right:DX:DY
+//                       press the button in the middle of the window, move
+//                       the pointer by DX, DY pixels, release it
+//   wait:SECONDS        let the program run
+//   same                the window shows the same pixels twice, one second
+//                       apart
+//   differs             the window's pixels differ from the last ones read
+//   escape, close       press Escape, or close the window the way a window
+//                       manager does
+// Exit status: 0 on success, 1 when a check fails, 2 on any other failure
+// (no display, no window, bad arguments).
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -49,13 +64,15 @@ struct Rgb {
   int r, g, b;
 };
 
+bool operator==(const Rgb& a, const Rgb& b) { return a.r == b.r && a.g == b.g && a.b == b.b; }
+
 struct ExactCheck {
   Rgb colour;
   long min;
 };
 
 struct HueCheck {
-  double h0, h1, s;
+  double h0, h1, s0, s1;
   long min;
 };
 
@@ -183,17 +200,17 @@ bool checkColours(const std::vector<Rgb>& pixels, const std::vector<ExactCheck>&
       double hue, saturation;
       hueSaturation(c, hue, saturation);
       const bool in_range = h.h0 <= h.h1 ? hue >= h.h0 && hue <= h.h1 : hue >= h.h0 || hue <= h.h1;
-      if (saturation >= h.s && in_range) ++count;
+      if (saturation >= h.s0 && saturation <= h.s1 && in_range) ++count;
     }
     const bool pass = count >= h.min;
-    std::printf("hue %g..%g, saturation >= %g: %ld pixels (at least %ld) %s\n", h.h0, h.h1, h.s,
-                count, h.min, pass ? "ok" : "FAILED");
+    std::printf("hue %g..%g, saturation %g..%g: %ld pixels (at least %ld) %s\n", h.h0, h.h1,
+                h.s0, h.s1, count, h.min, pass ? "ok" : "FAILED");
     ok = ok && pass;
   }
   return ok;
 }
 
-void pressEscape(Display* d, Window w) {
+void pressKey(Display* d, Window w, KeySym key) {
   XEvent e;
   std::memset(&e, 0, sizeof e);
   e.xkey.display = d;
@@ -203,11 +220,51 @@ void pressEscape(Display* d, Window w) {
   e.xkey.time = CurrentTime;
   e.xkey.x = e.xkey.y = e.xkey.x_root = e.xkey.y_root = 1;
   e.xkey.same_screen = True;
-  e.xkey.keycode = XKeysymToKeycode(d, XK_Escape);
+  e.xkey.keycode = XKeysymToKeycode(d, key);
   e.type = KeyPress;
   XSendEvent(d, w, True, KeyPressMask, &e);
   e.type = KeyRelease;
   XSendEvent(d, w, True, KeyReleaseMask, &e);
+  XFlush(d);
+}
+
+// A press of the button in the middle of the window, a move by dx, dy in ten
+// steps with the button held, and the release.
+void dragPointer(Display* d, Window w, int button, int dx, int dy) {
+  XWindowAttributes a;
+  if (!XGetWindowAttributes(d, w, &a)) return;
+  const unsigned int held = button == Button1 ? Button1Mask : Button3Mask;
+  XEvent e;
+  std::memset(&e, 0, sizeof e);
+  e.xbutton.display = d;
+  e.xbutton.window = w;
+  e.xbutton.root = DefaultRootWindow(d);
+  e.xbutton.time = CurrentTime;
+  e.xbutton.x = a.width / 2;
+  e.xbutton.y = a.height / 2;
+  e.xbutton.same_screen = True;
+  e.xbutton.button = static_cast<unsigned int>(button);
+  e.type = ButtonPress;
+  XSendEvent(d, w, True, ButtonPressMask, &e);
+  for (int i = 1; i <= 10; ++i) {
+    XEvent m;
+    std::memset(&m, 0, sizeof m);
+    m.xmotion.type = MotionNotify;
+    m.xmotion.display = d;
+    m.xmotion.window = w;
+    m.xmotion.root = DefaultRootWindow(d);
+    m.xmotion.time = CurrentTime;
+    m.xmotion.x = a.width / 2 + dx * i / 10;
+    m.xmotion.y = a.height / 2 + dy * i / 10;
+    m.xmotion.state = held;
+    m.xmotion.same_screen = True;
+    XSendEvent(d, w, True, PointerMotionMask | ButtonMotionMask, &m);
+  }
+  e.type = ButtonRelease;
+  e.xbutton.x = a.width / 2 + dx;
+  e.xbutton.y = a.height / 2 + dy;
+  e.xbutton.state = held;
+  XSendEvent(d, w, True, ButtonReleaseMask, &e);
   XFlush(d);
 }
 
@@ -240,10 +297,66 @@ bool parseNumbers(const char* text, double* out, int count) {
   return *p == '\0';
 }
 
+struct Step {
+  enum Kind { kKey, kDrag, kWait, kSame, kDiffers, kEscape, kClose } kind = kWait;
+  KeySym key = NoSymbol;
+  int count = 1;
+  int button = Button1;
+  int dx = 0, dy = 0;
+  double seconds = 0.0;
+};
+
+bool parseInt(const std::string& text, int& value) {
+  char* end = nullptr;
+  const long v = std::strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0') return false;
+  value = static_cast<int>(v);
+  return true;
+}
+
+bool parseStep(const std::string& text, Step& step) {
+  std::vector<std::string> parts;
+  size_t begin = 0;
+  for (size_t colon; (colon = text.find(':', begin)) != std::string::npos; begin = colon + 1) {
+    parts.push_back(text.substr(begin, colon - begin));
+  }
+  parts.push_back(text.substr(begin));
+  const std::string& word = parts[0];
+  if (word == "key" && (parts.size() == 2 || parts.size() == 3)) {
+    step.kind = Step::kKey;
+    step.key = XStringToKeysym(parts[1].c_str());
+    return step.key != NoSymbol && (parts.size() == 2 || (parseInt(parts[2], step.count) && step.count > 0));
+  }
+  if (word == "drag" && parts.size() == 4 && (parts[1] == "left" || parts[1] == "right")) {
+    step.kind = Step::kDrag;
+    step.button = parts[1] == "left" ? Button1 : Button3;
+    return parseInt(parts[2], step.dx) && parseInt(parts[3], step.dy);
+  }
+  if (word == "wait" && parts.size() == 2) {
+    step.kind = Step::kWait;
+    return parseNumbers(parts[1].c_str(), &step.seconds, 1) && step.seconds >= 0.0;
+  }
+  if (parts.size() != 1) return false;
+  if (word == "same") {
+    step.kind = Step::kSame;
+  } else if (word == "differs") {
+    step.kind = Step::kDiffers;
+  } else if (word == "escape") {
+    step.kind = Step::kEscape;
+  } else if (word == "close") {
+    step.kind = Step::kClose;
+  } else {
+    return false;
+  }
+  return true;
+}
+
 int usage() {
   std::fprintf(stderr,
-               "usage: windowProbe [--title T] [--timeout S] [--settle S] [--screenshot FILE]\n"
-               "                   [--exact R,G,B,MIN]... [--hue H0,H1,S,MIN]... escape|close\n");
+               "usage: windowProbe [--title T] [--timeout S] [--settle S] [--size W,H]\n"
+               "                   [--position X,Y] [--screenshot FILE] [--exact R,G,B,MIN]...\n"
+               "                   [--hue H0,H1,S0,S1,MIN]... [STEP]...\n"
+               "steps: key:NAME[:COUNT] drag:left|right:DX:DY wait:S same differs escape close\n");
   return 2;
 }
 
@@ -252,15 +365,18 @@ int usage() {
 int main(int argc, char** argv) {
   std::string title = "Real-time Animation v1.0";
   double timeout = 60.0;
-  double settle = 2.0;
+  double settle = 0.0;
+  int size[2] = {0, 0};
+  int position[2] = {0, 0};
+  bool check_size = false, check_position = false;
   const char* screenshot = nullptr;
   std::vector<ExactCheck> exact;
   std::vector<HueCheck> hues;
-  std::string action;
+  std::vector<Step> steps;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const bool has_value = i + 1 < argc;
-    double v[4];
+    double v[5];
     if (arg == "--title" && has_value) {
       title = argv[++i];
     } else if (arg == "--timeout" && has_value && parseNumbers(argv[i + 1], v, 1)) {
@@ -269,22 +385,31 @@ int main(int argc, char** argv) {
     } else if (arg == "--settle" && has_value && parseNumbers(argv[i + 1], v, 1)) {
       settle = v[0];
       ++i;
+    } else if (arg == "--size" && has_value && parseNumbers(argv[i + 1], v, 2)) {
+      size[0] = static_cast<int>(v[0]);
+      size[1] = static_cast<int>(v[1]);
+      check_size = true;
+      ++i;
+    } else if (arg == "--position" && has_value && parseNumbers(argv[i + 1], v, 2)) {
+      position[0] = static_cast<int>(v[0]);
+      position[1] = static_cast<int>(v[1]);
+      check_position = true;
+      ++i;
     } else if (arg == "--screenshot" && has_value) {
       screenshot = argv[++i];
     } else if (arg == "--exact" && has_value && parseNumbers(argv[i + 1], v, 4)) {
       exact.push_back({{static_cast<int>(v[0]), static_cast<int>(v[1]), static_cast<int>(v[2])},
                        static_cast<long>(v[3])});
       ++i;
-    } else if (arg == "--hue" && has_value && parseNumbers(argv[i + 1], v, 4)) {
-      hues.push_back({v[0], v[1], v[2], static_cast<long>(v[3])});
+    } else if (arg == "--hue" && has_value && parseNumbers(argv[i + 1], v, 5)) {
+      hues.push_back({v[0], v[1], v[2], v[3], static_cast<long>(v[4])});
       ++i;
-    } else if ((arg == "escape" || arg == "close") && action.empty()) {
-      action = arg;
     } else {
-      return usage();
+      Step step;
+      if (!parseStep(arg, step)) return usage();
+      steps.push_back(step);
     }
   }
-  if (action.empty()) return usage();
 
   Display* d = XOpenDisplay(nullptr);
   if (d == nullptr) {
@@ -303,32 +428,89 @@ int main(int argc, char** argv) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
-  std::this_thread::sleep_for(std::chrono::duration<double>(settle));
 
   int status = 0;
-  if (screenshot != nullptr || !exact.empty() || !hues.empty()) {
-    std::vector<Rgb> pixels;
-    int width = 0, height = 0;
-    if (!grab(d, w, pixels, width, height)) {
-      std::fprintf(stderr, "windowProbe: cannot read the window's pixels\n");
-      status = 2;
+  auto fail = [&status](int s) {
+    if (status == 0) status = s;
+  };
+  {
+    // With no window manager the window stands where the program put it.
+    XWindowAttributes a;
+    int x = 0, y = 0;
+    Window child;
+    if (!XGetWindowAttributes(d, w, &a) ||
+        !XTranslateCoordinates(d, w, DefaultRootWindow(d), 0, 0, &x, &y, &child)) {
+      std::fprintf(stderr, "windowProbe: cannot read the window's geometry\n");
+      fail(2);
     } else {
+      const bool size_ok = !check_size || (a.width == size[0] && a.height == size[1]);
+      const bool position_ok = !check_position || (x == position[0] && y == position[1]);
+      std::printf("window \"%s\": %dx%d at %d,%d %s\n", title.c_str(), a.width, a.height, x, y,
+                  size_ok && position_ok ? "ok" : "FAILED");
+      if (!size_ok || !position_ok) fail(1);
+    }
+  }
+  std::this_thread::sleep_for(std::chrono::duration<double>(settle));
+
+  std::vector<Rgb> last;
+  int width = 0, height = 0;
+  auto read = [&](std::vector<Rgb>& pixels) {
+    if (grab(d, w, pixels, width, height)) return true;
+    std::fprintf(stderr, "windowProbe: cannot read the window's pixels\n");
+    fail(2);
+    return false;
+  };
+  if (screenshot != nullptr || !exact.empty() || !hues.empty()) {
+    if (read(last)) {
       std::printf("window %dx%d on the screen\n", width, height);
-      if (screenshot != nullptr && !writePpm(screenshot, pixels, width, height)) {
+      if (screenshot != nullptr && !writePpm(screenshot, last, width, height)) {
         std::fprintf(stderr, "windowProbe: cannot write %s\n", screenshot);
-        status = 2;
+        fail(2);
       }
-      if (!checkColours(pixels, exact, hues) && status == 0) status = 1;
+      if (!checkColours(last, exact, hues)) fail(1);
     }
   }
 
-  if (action == "escape") {
-    pressEscape(d, w);
-  } else {
-    closeWindow(d, w);
+  for (const Step& step : steps) {
+    switch (step.kind) {
+      case Step::kKey:
+        for (int i = 0; i < step.count; ++i) pressKey(d, w, step.key);
+        break;
+      case Step::kDrag:
+        dragPointer(d, w, step.button, step.dx, step.dy);
+        break;
+      case Step::kWait:
+        std::this_thread::sleep_for(std::chrono::duration<double>(step.seconds));
+        break;
+      case Step::kSame: {
+        std::vector<Rgb> first;
+        if (!read(first)) break;
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        if (!read(last)) break;
+        const bool same = first == last;
+        std::printf("same pixels one second apart: %s\n", same ? "ok" : "FAILED");
+        if (!same) fail(1);
+        break;
+      }
+      case Step::kDiffers: {
+        std::vector<Rgb> now;
+        if (!read(now)) break;
+        const bool differs = last.empty() || now != last;
+        std::printf("pixels changed since last read: %s\n", differs ? "ok" : "FAILED");
+        if (!differs) fail(1);
+        last.swap(now);
+        break;
+      }
+      case Step::kEscape:
+        pressKey(d, w, XK_Escape);
+        break;
+      case Step::kClose:
+        closeWindow(d, w);
+        break;
+    }
   }
   XSync(d, False);
-  if (g_x_error && status == 0) status = 2;
+  if (g_x_error) fail(2);
   XCloseDisplay(d);
   return status;
 }

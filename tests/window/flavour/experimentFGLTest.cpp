@@ -4,6 +4,9 @@
 #include <GL/freeglut.h>
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdlib>
+
 #include "testSupport.h"
 #include "windowRig.h"
 
@@ -239,6 +242,29 @@ TEST(ExperimentWindowDeathTest, AMissingWindowFileEndsStartUp) {
   ScopedTempDir dir;
   EXPECT_EXIT(startUp("15 45\n8\n0 0\n", "ini/none.ini"), testing::ExitedWithCode(1),
               "Error reading ini/none.ini");
+}
+
+// The projection needs a window and its OpenGL context: this test runs under
+// a virtual X server (the window_projection tests) and is skipped elsewhere.
+TEST(ExperimentWindowOnDisplay, AWindowOfHeightZeroKeepsAFiniteProjection) {
+  if (std::getenv("SHOTSIM_WINDOW_DISPLAY") == nullptr) GTEST_SKIP() << "needs a display";
+  Rig rig(kParGL);
+  char name[] = "experimentFGLTest";
+  char* argv[] = {name, nullptr};
+  rig.experiment->initFGL(1, argv);
+  GLfloat m[16];
+  // Element 0 of the frustum matrix is 2 near / (right - left) = 2 / aspect.
+  rig.experiment->reshapeCallback(800, 400);
+  glGetFloatv(GL_PROJECTION_MATRIX, m);
+  EXPECT_FLOAT_EQ(m[0], 1.0f);
+  // A minimised window: no division by its height of 0.
+  rig.experiment->reshapeCallback(800, 0);
+  glGetFloatv(GL_PROJECTION_MATRIX, m);
+  for (int i = 0; i < 16; ++i) EXPECT_TRUE(std::isfinite(m[i])) << "element " << i;
+  EXPECT_FLOAT_EQ(m[0], 2.0f);
+  EXPECT_FLOAT_EQ(m[5], 2.0f);
+  EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
+  glutDestroyWindow(glutGetWindow());
 }
 
 }  // namespace
