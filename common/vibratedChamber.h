@@ -30,11 +30,20 @@ class VibratedChamber : public Chamber {
     // Time until the base reaches the turning point it is heading for.
     double tleft = (base_amplitude_ - base_dir_ * base_z_) * base_velocity_inv_;
     base_z_ = base_dir_ * base_amplitude_;
-    while (goal > tleft) {
+    // Whole periods bring the base back to the same point, heading the same
+    // way: they are skipped at once. Turning half a period at a time, a goal
+    // of many periods would take as many turns, and once half a period fell
+    // below the rounding of tleft the loop would never end.
+    if (goal - tleft > base_period_) {
+      tleft += base_period_ * std::floor((goal - tleft) * base_period_inv_);
+    }
+    // Two turns at most are left, a few more only through rounding.
+    for (int turns = 0; goal > tleft && turns < 4; ++turns) {
       base_z_ = -base_z_;
       base_dir_ = -base_dir_;
       tleft += base_period_half_;
     }
+    if (goal > tleft) tleft = goal;  // rounding: the base stands at the turn
     // goal - tleft <= 0: the base is that far short of the turning point.
     base_z_ += base_dir_ * base_velocity_ * (goal - tleft);
   }
