@@ -38,6 +38,8 @@ struct Scene {
   double amplitude = 0.0;    // of the base; 0: the base is at rest
   double period = 1.0;
   double wall_rebound = 0.05;  // cylinder: least radial speed off the wall
+  double height = 20.0;        // inner height of the chamber
+  double spin = 0.0;           // angular velocity of a random placement about the axis
   int maps = 0;
   std::string state;  // content of "start.state"; empty: random placement
   double tstep = 0.5;
@@ -53,7 +55,7 @@ struct Scene {
     if (!state.empty()) writeFile("start.state", state);
 
     std::ostringstream shot;
-    shot << spheres << " 1\n" << eta << " " << kt << " 0\n"
+    shot << spheres << " 1\n" << eta << " " << kt << " " << spin << "\n"
          << restitution << " " << threshold << "\n0.001\n";
     writeFile("ini/shot.ini", shot.str());
 
@@ -61,11 +63,11 @@ struct Scene {
     surface << restitution << " " << threshold << "\n";
     std::ostringstream chamber;
 #ifdef DRUMSIM
-    chamber << "5.5 20\n" << amplitude << " " << period << "\n2\n"
+    chamber << "5.5 " << height << "\n" << amplitude << " " << period << "\n2\n"
             << surface.str() << surface.str() << surface.str()
             << wall_rebound << "\n0.01\n0 1\n" << maps << "\n4\n";
 #else
-    chamber << "5 5 20\n" << amplitude << " " << period << "\n2\n"
+    chamber << "5 5 " << height << "\n" << amplitude << " " << period << "\n2\n"
             << surface.str() << surface.str() << surface.str()
             << "0.01\n0 1\n" << maps << "\n4 4\n";
 #endif

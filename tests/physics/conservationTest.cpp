@@ -1,0 +1,167 @@
+// The conservation laws and balances of the shot, checked on the
+// observables of long runs in the chamber of the flavour under test. Any
+// error in free flight, in a collision rule or in the bookkeeping of what
+// the surfaces exchange shows up here as a law that does not hold.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "../flavour/experimentScene.h"
+#include "observables.h"
+#include "testSupport.h"
+
+namespace {
+
+using testing_support::ScopedTempDir;
+
+constexpr double kGravity = 2.0;  // of every scene
+
+Observables observeNow(const World& world) {
+  return observe(world.experiment.tFull(), world.experiment.eventCount(), world.shot,
+                 world.chamber);
+}
+
+// Kinetic plus potential energy of the whole shot.
+double totalEnergy(const Observables& o, int n) { return n * (o.ke + o.pe); }
+
+class Physics : public ::testing::Test {
+ protected:
+  ScopedTempDir dir_;
+};
+
+TEST_F(Physics, ElasticShotOverBaseAtRestKeepsItsEnergyOverAMillionEvents) {
+  Scene scene;
+  scene.spheres = 30;
+  scene.eta = 0.3;
+  scene.kt = 4.0;
+  scene.height = 5.0;        // low enough for the shot to hit the top
+  scene.wall_rebound = 0.0;  // would add speed at the cylinder wall
+  scene.write();
+  World world(11);
+  const Observables start = observeNow(world);
+  const double e0 = totalEnergy(start, scene.spheres);
+  double worst = 0.0;
+  Observables now = start;
+  while (now.events < 1000000) {
+    world.experiment.makeStep(0.5);
+    now = observeNow(world);
+    worst = std::max(worst, std::fabs(totalEnergy(now, scene.spheres) - e0));
+  }
+  EXPECT_LE(worst, 1e-9 * e0);
+  // Every kind of event took part, and elastic surfaces exchanged nothing.
+  EXPECT_GT(now.collisions, 100000);
+  EXPECT_GT(now.base_impacts, 10000);
+  EXPECT_GT(now.wall_impacts, 10000);
+  EXPECT_GT(now.top_impacts, 10000);
+  EXPECT_EQ(now.energy_base, 0.0);
+  EXPECT_NEAR(now.energy_wall, 0.0, 1e-9 * e0);  // the curved wall: to rounding
+  EXPECT_EQ(now.energy_top, 0.0);
+  EXPECT_EQ(now.energy_lost, 0.0);
+}
+
+struct Shaking {
+  const char* name;
+  double restitution;
+  double threshold;
+  double amplitude;
+};
+
+// Between any two rows, for any restitution and vibration:
+//   p_z changes by the base and top impulses less the weight n g dt;
+//   n (ke + pe) changes by what base, walls and top gave less what the
+//     collisions took;
+//   in the cylinder, whose surfaces push only along its radii or along its
+//     axis, l_z does not change at all.
+TEST_F(Physics, MomentumAndEnergyBalancesCloseForAnyRestitutionAndVibration) {
+  const Shaking cases[] = {
+      {"elastic, strongly shaken", 1.0, 1e9, 1.0},
+      {"the shipped restitution law", 0.9, 1.0, 1.0},
+      {"more inelastic, softly shaken", 0.75, 0.5, 0.5},
+  };
+  for (const Shaking& shaking : cases) {
+    SCOPED_TRACE(shaking.name);
+    Scene scene;
+    scene.spheres = 80;
+    scene.eta = 0.3;
+    scene.restitution = shaking.restitution;
+    scene.threshold = shaking.threshold;
+    scene.amplitude = shaking.amplitude;
+    scene.height = 4.0;
+    scene.spin = 0.7;  // a shot turning about the axis: l_z far from zero
+    scene.write();
+    World world(5);
+    const int n = scene.spheres;
+    Observables before = observeNow(world);
+    const double l0 = before.l_z;
+    double worst_p = 0.0, worst_e = 0.0, worst_l = 0.0;
+    for (int step = 0; step < 600; ++step) {
+      world.experiment.makeStep(0.05);
+      const Observables after = observeNow(world);
+      const double dt = after.t - before.t;
+      const double impulse = after.impulse_base - before.impulse_base + after.impulse_top -
+                             before.impulse_top;
+      worst_p = std::max(worst_p, std::fabs(after.p_z - before.p_z - impulse + n * kGravity * dt));
+      const double exchanged = (after.energy_base - before.energy_base) +
+                               (after.energy_wall - before.energy_wall) +
+                               (after.energy_top - before.energy_top) -
+                               (after.energy_lost - before.energy_lost);
+      worst_e = std::max(worst_e, std::fabs(totalEnergy(after, n) - totalEnergy(before, n) -
+                                            exchanged));
+      worst_l = std::max(worst_l, std::fabs(after.l_z - l0));
+      before = after;
+    }
+    // Rounding is measured against the sizes the running totals grew to
+    // (before now holds the last row).
+    const double scale_p =
+        std::fabs(before.impulse_base) + std::fabs(before.impulse_top) + n * kGravity * before.t;
+    const double scale_e = std::fabs(before.energy_base) + std::fabs(before.energy_wall) +
+                           std::fabs(before.energy_top) + before.energy_lost +
+                           totalEnergy(before, n);
+    EXPECT_LE(worst_p, 1e-13 * scale_p);
+    EXPECT_LE(worst_e, 1e-13 * scale_e);
+#ifdef DRUMSIM
+    EXPECT_LE(worst_l, 1e-12 * std::fabs(l0));
+    EXPECT_GT(std::fabs(l0), 10.0);
+#endif
+    // The run was lively: every surface and the collisions took part.
+    EXPECT_GT(before.collisions, 1000);
+    EXPECT_GT(before.top_impacts, 100);
+    EXPECT_GT(before.wall_impacts, 100);
+  }
+}
+
+TEST_F(Physics, SphereBouncingOnBaseAtRestLosesTheFactorEOfItsSpeedAtEachBounce) {
+  for (double e : {0.5, 0.8, 0.95}) {
+    SCOPED_TRACE(e);
+    Scene scene;
+    scene.restitution = e;
+    scene.threshold = 1e9;  // the same e at every speed
+    scene.state = restingAt(1.0);
+    scene.write();
+    World world;
+    std::vector<double> speeds;
+    double sum = 0.0;
+    for (int bounce = 0; bounce < 10; ++bounce) {
+      // Up to the impact, which the next step carries out.
+      world.experiment.makeStep(world.experiment.tNext());
+      ASSERT_NEAR(world.z(), 0.0, 1e-12);
+      speeds.push_back(-world.vz());
+      sum += speeds.back();
+      world.experiment.makeStep(1e-9);
+    }
+    EXPECT_NEAR(speeds[0], 2.0, 1e-12);  // dropped from height 1 under g = 2
+    for (std::size_t k = 1; k < speeds.size(); ++k) {
+      EXPECT_NEAR(speeds[k] / speeds[k - 1], e, 1e-9) << "bounce " << k;
+    }
+    // Each bounce turned the speed v into e v upwards.
+    const Observables o = observeNow(world);
+    EXPECT_EQ(o.base_impacts, 10);
+    EXPECT_NEAR(o.impulse_base, (1.0 + e) * sum, 1e-12);
+  }
+}
+
+}  // namespace
