@@ -25,6 +25,7 @@
 #include "observables.h"
 #include "par.h"
 #include "shot.h"
+#include "snapshot.h"
 
 #ifdef DRUMSIM
 #include "cylinder.h"
@@ -59,7 +60,7 @@ void catchStopSignals() {
 }
 
 void printUsage(std::ostream& os) {
-  os << "Usage: " << kProgram << " [--seed N] [--observe-every T] [DIRECTORY]\n"
+  os << "Usage: " << kProgram << " [--seed N] [--observe-every T] [--snapshot-every T] [DIRECTORY]\n"
      << "Runs the simulation without a window in DIRECTORY (default: the\n"
      << "current directory) from the parameter files in its ini/ folder, until\n"
      << "both limits of ini/par.ini are reached, and leaves the result files\n"
@@ -71,6 +72,10 @@ void printUsage(std::ostream& os) {
      << "  --observe-every T  write a row of observables.dat after the first step\n"
      << "            at or past each multiple of T cycles, and at the end of the\n"
      << "            run (default: after every step)\n"
+     << "  --snapshot-every T  write the spheres to snapshots/shot_NNNNNN.vtp (VTK\n"
+     << "            PolyData) at the start, after the first step at or past each\n"
+     << "            multiple of T cycles and at the end, listed with their times in\n"
+     << "            snapshots.pvd (default: no snapshots)\n"
      << "  --help    show this text\n";
 }
 
@@ -79,6 +84,7 @@ struct Options {
   long seed = 0;
   bool seed_given = false;
   double observe_every = 0.0;  // 0: a row of observables after every step
+  double snapshot_every = 0.0;  // 0: no snapshots
   bool help = false;
 };
 
@@ -120,6 +126,11 @@ bool parseOptions(int argc, char** argv, Options& options) {
       ++i;
     } else if (arg.compare(0, 16, "--observe-every=") == 0) {
       if (!parseInterval(argv[i] + 16, options.observe_every)) return false;
+    } else if (arg == "--snapshot-every") {
+      if (i + 1 >= argc || !parseInterval(argv[i + 1], options.snapshot_every)) return false;
+      ++i;
+    } else if (arg.compare(0, 17, "--snapshot-every=") == 0) {
+      if (!parseInterval(argv[i] + 17, options.snapshot_every)) return false;
     } else if (!arg.empty() && arg[0] == '-') {
       return false;
     } else if (directory_given || arg.empty()) {
@@ -188,16 +199,17 @@ class ObservablesRecorder {
 };
 
 // Shows one progress line on a terminal, rewritten in place a few times a
-// second, records the observables after every step, and passes on a stop
-// request from a signal.
+// second, records the observables and the snapshots (when asked for) after
+// every step, and passes on a stop request from a signal.
 class ProgressMonitor : public RunMonitor {
  public:
-  ProgressMonitor(bool show, ObservablesRecorder& recorder)
-      : show_(show), recorder_(recorder), start_(Clock::now()), last_shown_(start_),
-        shown_width_(0) {}
+  ProgressMonitor(bool show, ObservablesRecorder& recorder, SnapshotSeries* snapshots)
+      : show_(show), recorder_(recorder), snapshots_(snapshots), start_(Clock::now()),
+        last_shown_(start_), shown_width_(0) {}
 
   bool continueRun(const Experiment& experiment) override {
     recorder_.afterStep(experiment);
+    if (snapshots_ != nullptr && !snapshots_->afterStep(experiment.tFull())) lifecycle::fail();
     if (g_stop_signal != 0) return false;
     if (show_) {
       const Clock::time_point now = Clock::now();
@@ -211,6 +223,7 @@ class ProgressMonitor : public RunMonitor {
 
   void runEnded(const Experiment& experiment) override {
     recorder_.atEnd(experiment);
+    if (snapshots_ != nullptr && !snapshots_->atEnd(experiment.tFull())) lifecycle::fail();
     if (shown_width_ == 0) return;
     std::cerr << '\r' << std::string(shown_width_, ' ') << '\r' << std::flush;
     shown_width_ = 0;
@@ -282,6 +295,7 @@ class ProgressMonitor : public RunMonitor {
 
   bool show_;
   ObservablesRecorder& recorder_;
+  SnapshotSeries* snapshots_;  // null: no snapshots
   Clock::time_point start_;
   Clock::time_point last_shown_;
   std::size_t shown_width_;
@@ -293,7 +307,7 @@ class ProgressMonitor : public RunMonitor {
 // The recorder too is built before the run phase begins, so that a failure
 // to put its file in place is reported in the teardown like the others.
 // Returns the exit status.
-int run(long seed, double observe_every) {
+int run(long seed, double observe_every, double snapshot_every) {
   lifecycle::beginProcess();
   static Par par("ini/par.ini");
   static Shot shot("ini/shot.ini");
@@ -301,10 +315,13 @@ int run(long seed, double observe_every) {
   shot.useSeed(seed);
   static Experiment experiment(shot, chamber, par);
   static ObservablesRecorder recorder(shot, chamber, observe_every);
+  SnapshotSeries snapshots(shot, "snapshots", snapshot_every);
+  if (snapshot_every > 0.0 && !(snapshots.prepare() && snapshots.write(0.0))) lifecycle::fail();
   lifecycle::beginRun();
 
   catchStopSignals();
-  ProgressMonitor monitor(isatty(STDERR_FILENO) != 0, recorder);
+  ProgressMonitor monitor(isatty(STDERR_FILENO) != 0, recorder,
+                          snapshot_every > 0.0 ? &snapshots : nullptr);
   experiment.setMonitor(&monitor);
   experiment.fullRun();
   experiment.setMonitor(nullptr);
@@ -332,5 +349,5 @@ int main(int argc, char** argv) {
   }
   const long seed = options.seed_given ? options.seed : static_cast<long>(std::time(nullptr));
   std::cerr << "seed: " << seed << std::endl;
-  return run(seed, options.observe_every);
+  return run(seed, options.observe_every, options.snapshot_every);
 }
