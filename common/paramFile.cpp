@@ -6,6 +6,12 @@
 
 #include "lifecycle.h"
 
+ParamFile::Trial* ParamFile::trial_ = nullptr;
+
+ParamFile::Trial::Trial() : failed_(false) { trial_ = this; }
+
+ParamFile::Trial::~Trial() { trial_ = nullptr; }
+
 ParamFile::ParamFile(const char* filename)
     : is_(filename), name_(filename), valid_(true) {
   if (!is_.is_open()) reportFailure();
@@ -39,14 +45,20 @@ void ParamFile::require(bool condition) {
   if (!condition) valid_ = false;
 }
 
-void ParamFile::close() {
+bool ParamFile::close() {
   // A failed read sets failbit; reaching the end of the file after the last
   // value (a last line without newline) only sets eofbit and is accepted.
-  if (is_.fail() || !valid_) reportFailure();
+  const bool ok = !is_.fail() && valid_;
+  if (!ok) reportFailure();
   is_.close();
+  return ok;
 }
 
 void ParamFile::reportFailure() const {
+  if (trial_ != nullptr) {
+    trial_->failed_ = true;
+    return;
+  }
   std::cerr << "Error reading " << name_ << std::endl;
   lifecycle::exitNow(1);
 }

@@ -16,8 +16,28 @@
 // A failure (file missing, a value malformed or missing, a value out of its
 // range) is remembered and reported by close() with "Error reading " and the
 // file name on standard error, and the process ends with status 1.
+//
+// While a ParamFile::Trial is alive, files are only checked: a failure is
+// recorded in the trial instead, close() returns false, and the reading
+// class goes on without using the values (the fuzz targets read this way).
 class ParamFile {
  public:
+  class Trial {
+   public:
+    Trial();
+    ~Trial();
+    Trial(const Trial&) = delete;
+    Trial& operator=(const Trial&) = delete;
+    // True once a file read under this trial has failed.
+    bool failed() const { return failed_; }
+
+   private:
+    friend class ParamFile;
+    bool failed_;
+  };
+  // True while a trial is alive.
+  static bool inTrial() { return trial_ != nullptr; }
+
   // Opens the file; a file that cannot be opened is reported at once.
   explicit ParamFile(const char* filename);
   ParamFile(const ParamFile&) = delete;
@@ -34,14 +54,18 @@ class ParamFile {
   // Marks the file as bad when a value read is outside its physical range.
   void require(bool condition);
 
-  // Reports a failure and ends the process; otherwise closes the file.
-  void close();
+  // Reports a failure and ends the process (under a trial: records it and
+  // returns false); otherwise closes the file and returns true.
+  bool close();
 
   const char* name() const { return name_.c_str(); }
 
  private:
-  // Prints "Error reading <name>" and ends the process (start-up failure).
-  [[noreturn]] void reportFailure() const;
+  // Prints "Error reading <name>" and ends the process (start-up failure);
+  // under a trial only records the failure.
+  void reportFailure() const;
+
+  static Trial* trial_;
 
   std::ifstream is_;
   std::string name_;

@@ -68,6 +68,8 @@ Shot::Shot(const char* filename)
   file.close();
   v2_scale_ = 1.0 / (v_threshold * v_threshold);
   r2tol_ = diam_ * 2.0 * rtol_;
+  // A trial only checks the file: no storage, and no state file at the end.
+  if (ParamFile::inTrial()) return;
 
   const std::size_t n = static_cast<std::size_t>(n_);
   tnext_ = new (std::nothrow) double[n];
@@ -90,6 +92,7 @@ Shot::Shot(const char* filename)
 }
 
 Shot::~Shot() {
+  if (r_ == nullptr) return;  // only checked under a trial: holds nothing
   SafeFile file("state.out");
   bool written = false;
   if (file.isOpen()) {
@@ -216,26 +219,27 @@ long Shot::distribute(Chamber& chamber) {
 
 void Shot::test(const Chamber& chamber) const {
   std::cout << "Testing for overlaps..." << std::endl;
+  const Placement placement = checkPlacement(chamber);
+  if (placement == Placement::Good) return;
+  std::cout << (placement == Placement::NotInChamber ? "NOT IN CHAMBER" : "OVERLAP")
+            << std::endl;
+  lifecycle::fail();
+}
+
+Shot::Placement Shot::checkPlacement(const Chamber& chamber) const {
   const double limit2 = diam2_ - r2tol_;
   for (int i = 0; i < n_; ++i) {
     const double* ri = r_[i];
-    if (chamber.isOutside(ri)) {
-      std::cout << "NOT IN CHAMBER" << std::endl;
-      lifecycle::fail();
-      return;
-    }
+    if (chamber.isOutside(ri)) return Placement::NotInChamber;
     const double* rj = r_[0];
     for (int j = 0; j < i; ++j, rj += 3) {
       const double dx = ri[0] - rj[0];
       const double dy = ri[1] - rj[1];
       const double dz = ri[2] - rj[2];
-      if (dx * dx + dy * dy + dz * dz < limit2) {
-        std::cout << "OVERLAP" << std::endl;
-        lifecycle::fail();
-        return;
-      }
+      if (dx * dx + dy * dy + dz * dz < limit2) return Placement::Overlap;
     }
   }
+  return Placement::Good;
 }
 
 void Shot::readState(std::istream& is) {

@@ -34,7 +34,8 @@ class Chamber;
 class Shot {
  public:
   // Reads the parameter file (a bad file ends the process with
-  // "Error reading <filename>") and allocates the storage.
+  // "Error reading <filename>") and allocates the storage; under a
+  // ParamFile::Trial it only reads and checks the file.
   explicit Shot(const char* filename);
   // Writes the final state to "state.out", then releases the storage.
   virtual ~Shot();
@@ -65,6 +66,10 @@ class Shot {
   // Ends the process with "NOT IN CHAMBER" or "OVERLAP" on standard output
   // unless every sphere is inside and no pair overlaps beyond the tolerance.
   void test(const Chamber& chamber) const;
+  // The check of test() without its report: the first sphere in index order
+  // that lies outside, or overlaps an earlier one (outside tested first).
+  enum class Placement { Good, NotInChamber, Overlap };
+  Placement checkPlacement(const Chamber& chamber) const;
   // Reads x y z vx vy vz per sphere; the caller tests the stream afterwards.
   void readState(std::istream& is);
   // Writes x y z vx vy vz per sphere, one line each.
