@@ -72,7 +72,7 @@ look=(--title "Real-time Animation v1.0" --size "$size" --settle 3 --screenshot 
 # Ten presses of the down arrow bring the speed from 10 to 0, two more keep
 # it there: the picture freezes. A left drag then turns the view, and the up
 # arrow sets the bed going again.
-look+=(key:Down:12 wait:1 same drag:left:90:0 wait:1 differs same key:Up wait:1 differs)
+look+=(key:Down:12 wait:1 same drag:left:90:0 differs wait:1 same key:Up differs)
 
 xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" --in-display \
   "$work" "$program" "$probe" "$action" "${look[@]}"
