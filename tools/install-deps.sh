@@ -7,6 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   freeglut3-dev libglu1-mesa-dev
   xvfb xauth libx11-dev
+  python3 gnuplot-nox fonts-dejavu-core parallel slurm-wlm munge
 )
 missing=()
 for p in "${packages[@]}"; do

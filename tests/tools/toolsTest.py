@@ -1,0 +1,560 @@
+#!/usr/bin/env python3
+"""Tests of the tools in tools/ on run directories the batch programs make.
+
+  toolsTest.py runs        makes the run directories (the CTest fixture)
+  toolsTest.py CLASS       runs one test class on them (Plot, Snapshots, ...)
+
+Environment: SHOTSIM_SOURCE_DIR (the source tree), SHOTSIM_CRATE and
+SHOTSIM_DRUM (the batch programs), TOOLS_WORK (a directory of this build).
+"""
+
+import operator
+import os
+import shutil
+import signal
+import socket
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+import xml.etree.ElementTree as ET
+import zlib
+
+SOURCE = os.environ.get("SHOTSIM_SOURCE_DIR", os.path.join(os.path.dirname(__file__), "..", ".."))
+TOOLS = os.path.join(SOURCE, "tools")
+CRATE = os.environ.get("SHOTSIM_CRATE", "")
+DRUM = os.environ.get("SHOTSIM_DRUM", "")
+WORK = os.environ.get("TOOLS_WORK", os.path.join(tempfile.gettempdir(), "shotsim-tools-test"))
+BOX_RUN = os.path.join(WORK, "box")
+CYL_RUN = os.path.join(WORK, "cylinder")
+
+N = 60            # spheres of the test runs
+RADIUS = 0.5
+STEP = 0.02       # time step of the test runs [cycles]
+SNAP_EVERY = 0.5  # snapshot interval [cycles]
+
+PAR = """0          restart
+%s       time step [cycles]
+0          event limit
+%s          time limit [cycles]
+"""
+SHOT = """%d 1          number of spheres, diameter
+0.35 1 0       packing fraction, temperature, angular velocity
+0.9 1          sphere-sphere restitution, threshold speed
+0.001          overlap tolerance
+"""
+# A low box, so that the top is hit; a tall cylinder, whose top is not: its
+# top histogram is all "nan" and its top map empty.
+BOX = """4 4 5          half-widths along x and y, inner height
+1 1            base amplitude, period
+3.924          gravity
+0.9 1          base restitution, threshold speed
+0.9 1          walls restitution, threshold speed
+0.9 1          top restitution, threshold speed
+0.001          position tolerance
+0 1            base start height, direction
+1              impact maps on
+6 6            histogram cells along x and y
+"""
+CYL = """4.5 20         radius, inner height
+1 1            base amplitude, period
+3.924          gravity
+0.9 1          base restitution, threshold speed
+0.9 1          side wall restitution, threshold speed
+0.9 1          top restitution, threshold speed
+0.05           minimum radial speed at the wall
+0.001          position tolerance
+0 1            base start height, direction
+1              impact maps on
+8              rings
+"""
+
+
+def write_ini(run_dir, chamber_file, chamber_text, cycles, spheres=N):
+    os.makedirs(os.path.join(run_dir, "ini"), exist_ok=True)
+    files = {"par.ini": PAR % (STEP, cycles), "shot.ini": SHOT % spheres, chamber_file: chamber_text}
+    for name, text in files.items():
+        with open(os.path.join(run_dir, "ini", name), "w") as f:
+            f.write(text)
+
+
+def run(command, **kwargs):
+    return subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          universal_newlines=True, **kwargs)
+
+
+def make_runs():
+    """The fixture: a box run and a cylinder run of 3 cycles with snapshots."""
+    shutil.rmtree(WORK, ignore_errors=True)
+    for run_dir, program, chamber in ((BOX_RUN, CRATE, ("box.ini", BOX)),
+                                      (CYL_RUN, DRUM, ("cyl.ini", CYL))):
+        write_ini(run_dir, chamber[0], chamber[1], 3)
+        result = run([program, "--seed", "7", "--observe-every", "0.1", "--snapshot-every",
+                      str(SNAP_EVERY), run_dir])
+        if result.returncode != 0:
+            sys.exit("%s failed:\n%s" % (program, result.stderr))
+
+
+# ------------------------------------------------------------------ helpers
+
+def read_png(path):
+    """(width, height, pixels with colour) of an 8-bit RGB or RGBA PNG;
+    a pixel has colour when its red and blue differ (text, axes and the
+    background are grey)."""
+    with open(path, "rb") as f:
+        data = f.read()
+    if data[:8] != b"\x89PNG\r\n\x1a\n":
+        raise AssertionError("%s is not a PNG" % path)
+    pos, idat, header = 8, [], None
+    while pos < len(data):
+        length, kind = struct.unpack(">I4s", data[pos:pos + 8])
+        body = data[pos + 8:pos + 8 + length]
+        if kind == b"IHDR":
+            header = struct.unpack(">IIBBBBB", body)
+        elif kind == b"IDAT":
+            idat.append(body)
+        pos += 12 + length
+    width, height, depth, colour, _, _, interlace = header
+    if depth != 8 or colour not in (2, 6) or interlace != 0:
+        raise AssertionError("%s: unexpected PNG kind %s" % (path, header))
+    n = 3 if colour == 2 else 4
+    raw = zlib.decompress(b"".join(idat))
+    stride = width * n
+    prev = bytes(stride)
+    coloured = 0
+    for y in range(height):
+        start = y * (stride + 1)
+        kind = raw[start]
+        line = bytearray(raw[start + 1:start + 1 + stride])
+        if kind == 1:
+            for i in range(n, stride):
+                line[i] = (line[i] + line[i - n]) & 255
+        elif kind == 2:
+            line = bytearray(map(lambda a, b: (a + b) & 255, line, prev))
+        elif kind == 3:
+            for i in range(stride):
+                line[i] = (line[i] + (((line[i - n] if i >= n else 0) + prev[i]) >> 1)) & 255
+        elif kind == 4:
+            for i in range(n):
+                line[i] = (line[i] + prev[i]) & 255
+            for i in range(n, stride):
+                a, b, c = line[i - n], prev[i], prev[i - n]
+                pa, pb, pc = abs(b - c), abs(a - c), abs(a + b - c - c)
+                line[i] = (line[i] + (a if pa <= pb and pa <= pc else (b if pb <= pc else c))) & 255
+        coloured += sum(map(operator.ne, line[0::n], line[2::n]))
+        prev = line
+    return width, height, coloured
+
+
+def parse_vtp(path):
+    """The arrays of a PolyData file, as lists of floats, by name."""
+    root = ET.parse(path).getroot()
+    assert root.tag == "VTKFile" and root.get("type") == "PolyData", path
+    poly = root.find("PolyData")
+    piece = poly.find("Piece")
+    out = {"points": int(piece.get("NumberOfPoints")), "verts": int(piece.get("NumberOfVerts"))}
+    time_array = poly.find("FieldData/DataArray[@Name='TimeValue']")
+    out["time"] = float(time_array.text)
+    for array in piece.find("PointData"):
+        out[array.get("Name")] = [float(x) for x in array.text.split()]
+    out["centres"] = [float(x) for x in piece.find("Points/DataArray").text.split()]
+    for array in piece.find("Verts"):
+        out[array.get("Name")] = [int(x) for x in array.text.split()]
+    return out
+
+
+def read_state(path):
+    with open(path) as f:
+        return [[float(x) for x in line.split()] for line in f if line.strip()]
+
+
+def read_observables(path):
+    with open(path) as f:
+        columns = f.readline()[1:].split()
+        return columns, [[float(x) for x in line.split()] for line in f]
+
+
+def close(a, b, tol=2e-5):
+    return abs(a - b) <= tol * max(1.0, abs(a), abs(b))
+
+
+def no_snapshot_temporaries(test, run_dir):
+    left = [f for f in os.listdir(os.path.join(run_dir, "snapshots")) if f.endswith(".tmp")]
+    left += [f for f in os.listdir(run_dir) if f.startswith("snapshots.pvd.")]
+    test.assertEqual(left, [])
+
+
+# -------------------------------------------------------------------- tests
+
+class Plot(unittest.TestCase):
+    SIZES = {"top-hist.png": (1500, 480), "bot-hist.png": (1500, 480), "top-zone.png": (1500, 480),
+             "top-map.png": (700, 620), "bot-map.png": (700, 620), "observables.png": (900, 1000)}
+
+    def plot(self, run_dir, expected, coloured_share, skipped=(), out=None):
+        command = [os.path.join(TOOLS, "plot"), run_dir]
+        if out is None:
+            out = os.path.join(run_dir, "plots")
+        else:
+            command += ["-o", out]
+        result = run(command)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(sorted(os.listdir(out)), sorted(expected))
+        for name in expected:
+            width, height, coloured = read_png(os.path.join(out, name))
+            size = (800, 600) if run_dir == CYL_RUN and "hist" in name else self.SIZES[name]
+            self.assertEqual((width, height), size, name)
+            # Drawn data (maps, lines, colour boxes) have colour; a blank
+            # image or one with only the axes has none.
+            self.assertGreater(coloured, coloured_share.get(name, 0.01) * width * height, name)
+        for name in skipped:
+            self.assertIn(name, result.stderr)
+        return result
+
+    def test_box(self):
+        self.plot(BOX_RUN, self.SIZES.keys(), {}, out=os.path.join(WORK, "plots-box"))
+
+    def test_cylinder_with_an_empty_top(self):
+        # top.hist is all "-nan" and top.map empty: the profile is an empty
+        # frame that says so, the map is skipped with a note.
+        with open(os.path.join(CYL_RUN, "top.hist")) as f:
+            self.assertIn("nan", f.read())
+        out = os.path.join(WORK, "plots-cylinder")
+        self.plot(CYL_RUN, ["top-hist.png", "bot-hist.png", "bot-map.png", "observables.png"],
+                  {"top-hist.png": -1}, skipped=["top.map: empty"], out=out)
+        _, _, coloured = read_png(os.path.join(out, "top-hist.png"))
+        self.assertEqual(coloured, 0)
+
+    def test_missing_files_are_skipped(self):
+        run_dir = os.path.join(WORK, "only-observables")
+        os.makedirs(run_dir, exist_ok=True)
+        shutil.copy(os.path.join(BOX_RUN, "observables.dat"), run_dir)
+        result = self.plot(run_dir, ["observables.png"], {})
+        for name in ("top.map", "bot.map"):
+            self.assertIn("%s: missing" % name, result.stderr)
+
+
+class Snapshots(unittest.TestCase):
+    def check_run(self, run_dir):
+        root = ET.parse(os.path.join(run_dir, "snapshots.pvd")).getroot()
+        self.assertEqual((root.tag, root.get("type")), ("VTKFile", "Collection"))
+        entries = [(float(d.get("timestep")), d.get("file")) for d in root.find("Collection")]
+        _, rows = read_observables(os.path.join(run_dir, "observables.dat"))
+        t_end = rows[-1][0]
+        # At the start, after the first step at or past each multiple of the
+        # interval, and at the end of the run.
+        times = [t for t, _ in entries]
+        self.assertEqual(times[0], 0.0)
+        self.assertEqual(times[-1], t_end)
+        self.assertEqual(times, sorted(set(times)))
+        multiples = int(t_end / SNAP_EVERY + 1e-9)
+        scheduled = times[1:-1]
+        if len(scheduled) < multiples:  # the end came with the last multiple
+            scheduled.append(times[-1])
+        self.assertEqual(len(scheduled), multiples, times)
+        for k, t in enumerate(scheduled, 1):
+            self.assertTrue(k * SNAP_EVERY - 1e-9 <= t < k * SNAP_EVERY + STEP, (k, t))
+        files = sorted(os.listdir(os.path.join(run_dir, "snapshots")))
+        self.assertEqual(files, sorted(os.path.basename(f) for _, f in entries))
+        for t, name in entries:
+            vtp = parse_vtp(os.path.join(run_dir, name))
+            self.assertEqual((vtp["points"], vtp["verts"]), (N, N))
+            self.assertEqual(vtp["time"], t)
+            self.assertEqual(vtp["radius"], [RADIUS] * N)
+            self.assertEqual(len(vtp["velocity"]), 3 * N)
+            self.assertEqual(len(vtp["centres"]), 3 * N)
+            self.assertEqual(vtp["connectivity"], list(range(N)))
+            self.assertEqual(vtp["offsets"], list(range(1, N + 1)))
+            # Centres stand a radius above the base, which never goes below 0.
+            self.assertGreaterEqual(min(vtp["centres"][2::3]), RADIUS - 1e-9)
+        # The last snapshot is the final state, centres a radius above the
+        # lowest points of state.out.
+        state = read_state(os.path.join(run_dir, "state.out"))
+        self.assertEqual(len(state), N)
+        for i, s in enumerate(state):
+            expected = (s[0], s[1], s[2] + RADIUS)
+            self.assertTrue(all(close(a, b) for a, b in zip(vtp["centres"][3 * i:3 * i + 3], expected)), i)
+            self.assertTrue(all(close(a, b) for a, b in zip(vtp["velocity"][3 * i:3 * i + 3], s[3:])), i)
+        no_snapshot_temporaries(self, run_dir)
+
+    def test_box(self):
+        self.check_run(BOX_RUN)
+
+    def test_cylinder(self):
+        self.check_run(CYL_RUN)
+
+    def test_a_directory_that_cannot_be_made_fails_at_start_up(self):
+        run_dir = os.path.join(WORK, "blocked")
+        write_ini(run_dir, "box.ini", BOX, 1)
+        with open(os.path.join(run_dir, "snapshots"), "w") as f:
+            f.write("in the way\n")
+        result = run([CRATE, "--seed", "1", "--snapshot-every", "0.5", run_dir])
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("Cannot make directory snapshots", result.stderr)
+        self.assertFalse(os.path.exists(os.path.join(run_dir, "snapshots.pvd")))
+        self.assertFalse(os.path.exists(os.path.join(run_dir, "state.out")))
+
+
+class Convert(unittest.TestCase):
+    def test_state2vtk_matches_the_last_snapshot(self):
+        result = run([os.path.join(TOOLS, "state2vtk"), CYL_RUN])
+        self.assertEqual(result.returncode, 0, result.stderr)
+        converted = parse_vtp(os.path.join(CYL_RUN, "state.vtp"))
+        root = ET.parse(os.path.join(CYL_RUN, "snapshots.pvd")).getroot()
+        last = parse_vtp(os.path.join(CYL_RUN, root.find("Collection")[-1].get("file")))
+        self.assertEqual((converted["points"], converted["verts"]), (N, N))
+        for key in ("radius", "velocity", "centres"):
+            self.assertEqual(len(converted[key]), len(last[key]))
+            self.assertTrue(all(close(a, b) for a, b in zip(converted[key], last[key])), key)
+        self.assertEqual(converted["offsets"], last["offsets"])
+
+    def test_state2xyz(self):
+        state_file = os.path.join(BOX_RUN, "state.out")
+        out = os.path.join(WORK, "state.xyz")
+        # A state file and a diameter given: radius 1.
+        result = run([os.path.join(TOOLS, "state2xyz"), "--diameter", "2", "-o", out, state_file])
+        self.assertEqual(result.returncode, 0, result.stderr)
+        with open(out) as f:
+            lines = f.read().splitlines()
+        self.assertEqual(lines[0], str(N))
+        self.assertIn("Properties=species:S:1:pos:R:3:velo:R:3:radius:R:1", lines[1])
+        state = read_state(state_file)
+        self.assertEqual(len(lines), N + 2)
+        for s, line in zip(state, lines[2:]):
+            fields = line.split()
+            self.assertEqual(fields[0], "S")
+            values = [float(x) for x in fields[1:]]
+            self.assertEqual(values, [s[0], s[1], s[2] + 1.0] + s[3:] + [1.0])
+
+    def test_without_a_diameter(self):
+        bare = os.path.join(WORK, "bare")
+        os.makedirs(bare, exist_ok=True)
+        shutil.copy(os.path.join(BOX_RUN, "state.out"), bare)
+        result = run([os.path.join(TOOLS, "state2vtk"), bare])
+        self.assertNotEqual(result.returncode, 0)
+        self.assertIn("shot.ini", result.stderr)
+        self.assertFalse(os.path.exists(os.path.join(bare, "state.vtp")))
+
+
+# Four short runs; the table edits single values, a whole line and keeps
+# the comments.
+TABLE = """# four short runs
+name    box.ini:2:1  shot.ini:1:1  box.ini:1  par.ini:4
+low     0.5          30            4,4,5      1
+mid     1.0          30            4,4,5      1
+high    1.5          30            4,4,5      1
+narrow  1.0          20            3,3,5      1
+"""
+TABLE_ROWS = [("low", "0.5", "30", "4 4 5"), ("mid", "1.0", "30", "4 4 5"),
+              ("high", "1.5", "30", "4 4 5"), ("narrow", "1.0", "20", "3 3 5")]
+
+
+def sweep_template(tag):
+    """A template run directory and the table file, for one test."""
+    template = os.path.join(WORK, "template-" + tag)
+    if not os.path.isdir(template):
+        write_ini(template, "box.ini", BOX, 1)
+    table = os.path.join(WORK, "table-%s.txt" % tag)
+    with open(table, "w") as f:
+        f.write(TABLE)
+    return template, table
+
+
+def check_sweep(test, out):
+    """The run directories and the summary of a sweep of TABLE."""
+    for name, amplitude, spheres, half_widths in TABLE_ROWS:
+        run_dir = os.path.join(out, name)
+        with open(os.path.join(run_dir, "ini", "box.ini")) as f:
+            box = f.read().splitlines()
+        with open(os.path.join(run_dir, "ini", "shot.ini")) as f:
+            shot = f.read().splitlines()
+        test.assertEqual(box[0], half_widths.ljust(15) + "half-widths along x and y, inner height")
+        test.assertEqual(box[1], (amplitude + " 1").ljust(15) + "base amplitude, period")
+        test.assertEqual(box[2:], BOX.splitlines()[2:])
+        test.assertEqual(shot[0], (spheres + " 1").ljust(14) + "number of spheres, diameter")
+        with open(os.path.join(run_dir, "exit-status")) as f:
+            test.assertEqual(f.read().strip(), "0", name)
+    with open(os.path.join(out, "summary.dat")) as f:
+        lines = f.read().splitlines()
+    header = lines[0][1:].split()
+    test.assertEqual(header[:7], ["name", "seed", "status", "box.ini:2:1", "shot.ini:1:1",
+                                  "box.ini:1", "par.ini:4"])
+    rows = [line.split() for line in lines[1:]]
+    test.assertEqual([r[0] for r in rows], [r[0] for r in TABLE_ROWS])
+    col = {c: i for i, c in enumerate(header)}
+    for (name, amplitude, spheres, half_widths), row in zip(TABLE_ROWS, rows):
+        test.assertEqual(row[col["status"]], "0")
+        test.assertEqual(row[col["box.ini:2:1"]], amplitude)
+        test.assertEqual(row[col["box.ini:1"]], half_widths.replace(" ", ","))
+        # The summary agrees with the run's own observables.
+        columns, obs = read_observables(os.path.join(out, name, "observables.dat"))
+        o = {c: i for i, c in enumerate(columns)}
+        t = obs[-1][o["t"]]
+        test.assertGreaterEqual(t, 1.0 - 1e-9)
+        test.assertTrue(close(float(row[col["t"]]), t, 1e-5))
+        test.assertEqual(int(row[col["events"]]), int(obs[-1][o["events"]]))
+        for counter, rate in (("base_impacts", "base_rate"), ("top_impacts", "top_rate")):
+            test.assertTrue(close(float(row[col[rate]]), obs[-1][o[counter]] / t, 1e-5), rate)
+        test.assertGreater(float(row[col["base_rate"]]), 0)
+        test.assertGreater(float(row[col["ke"]]), 0)
+        test.assertGreater(float(row[col["z_com"]]), 0)
+
+
+class Sweep(unittest.TestCase):
+    def test_four_runs_under_gnu_parallel(self):
+        template, table = sweep_template("parallel")
+        out = os.path.join(WORK, "sweep-parallel")
+        shutil.rmtree(out, ignore_errors=True)
+        result = run([os.path.join(TOOLS, "sweep"), "--program", CRATE, "--jobs", "2", "--seed", "3",
+                      template, table, out, "--", "--observe-every", "0.1"])
+        self.assertEqual(result.returncode, 0, result.stderr)
+        check_sweep(self, out)
+        with open(os.path.join(out, "joblog")) as f:
+            jobs = [line.split("\t") for line in f.read().splitlines()[1:]]
+        self.assertEqual(len(jobs), 4)
+        self.assertEqual([j[6] for j in jobs], ["0"] * 4)
+
+    def test_bad_tables_are_refused(self):
+        template, _ = sweep_template("bad")
+        for text, message in (("box.ini:2:1\n0.5 1\n", "cells"),
+                              ("box.ini:2:3\n0.5\n", "has 2 values"),
+                              ("nothere.ini:1\n1\n", "no ini/nothere.ini")):
+            table = os.path.join(WORK, "bad-table.txt")
+            with open(table, "w") as f:
+                f.write(text)
+            out = os.path.join(WORK, "sweep-bad")
+            shutil.rmtree(out, ignore_errors=True)
+            result = run([os.path.join(TOOLS, "sweep"), "--program", CRATE, template, table, out])
+            self.assertNotEqual(result.returncode, 0)
+            self.assertIn(message, result.stderr)
+
+
+def free_ports(count):
+    sockets = []
+    for _ in range(count):
+        s = socket.socket()
+        s.bind(("127.0.0.1", 0))
+        sockets.append(s)
+    ports = [s.getsockname()[1] for s in sockets]
+    for s in sockets:
+        s.close()
+    return ports
+
+
+def die_with_parent():
+    # The daemons end when the test process ends, however it ends.
+    import ctypes
+    ctypes.CDLL(None).prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
+
+
+class Slurm(unittest.TestCase):
+    """The job-array script of a sweep, run by a single-node Slurm (with its
+    own munge) started on this machine and stopped afterwards."""
+
+    def start(self, command, log):
+        process = subprocess.Popen(command, stdout=log, stderr=subprocess.STDOUT,
+                                   preexec_fn=die_with_parent, env=self.env)
+        self.daemons.append(process)
+        return process
+
+    def stop(self):
+        for process in reversed(self.daemons):
+            if process.poll() is None:
+                process.terminate()
+        for process in self.daemons:
+            try:
+                process.wait(timeout=20)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                process.wait()
+
+    def logs(self):
+        text = ""
+        for name in ("munged.log", "slurmctld.log", "slurmd.log", "daemons.out"):
+            path = os.path.join(self.dir, name)
+            if os.path.exists(path):
+                with open(path) as f:
+                    text += "\n--- %s\n%s" % (name, f.read()[-3000:])
+        return text
+
+    def test_job_array(self):
+        template, table = sweep_template("slurm")
+        out = os.path.join(WORK, "sweep-slurm")
+        shutil.rmtree(out, ignore_errors=True)
+        result = run([os.path.join(TOOLS, "sweep"), "--slurm", "--program", CRATE, "--seed", "3",
+                      template, table, out, "--", "--observe-every", "0.1"])
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.dir = tempfile.mkdtemp(prefix="slurm.", dir=WORK)
+        self.daemons = []
+        try:
+            self.run_slurm(os.path.join(out, "sweep.sbatch"))
+        finally:
+            self.stop()
+        result = run([os.path.join(TOOLS, "sweep"), "--gather", out])
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+        check_sweep(self, out)
+        self.assertEqual(len([f for f in os.listdir(out) if f.startswith("slurm-")]), 4)
+
+    def run_slurm(self, script):
+        d = self.dir
+        os.chmod(d, 0o755)
+        host = socket.gethostname().split(".")[0]
+        user = run(["id", "-un"]).stdout.strip()
+        ctld_port, d_port = free_ports(2)
+        for sub in ("state", "spool"):
+            os.makedirs(os.path.join(d, sub))
+        conf = os.path.join(d, "slurm.conf")
+        with open(conf, "w") as f:
+            f.write("\n".join([
+                "ClusterName=shotsimtest",
+                "SlurmctldHost=%s(127.0.0.1)" % host,
+                "SlurmctldPort=%d" % ctld_port, "SlurmdPort=%d" % d_port,
+                "AuthType=auth/munge", "CredType=cred/munge",
+                "AuthInfo=socket=%s/munge.sock" % d,
+                "SlurmUser=%s" % user, "SlurmdUser=%s" % user,
+                "StateSaveLocation=%s/state" % d, "SlurmdSpoolDir=%s/spool" % d,
+                "SlurmctldPidFile=%s/slurmctld.pid" % d, "SlurmdPidFile=%s/slurmd.pid" % d,
+                "SlurmctldLogFile=%s/slurmctld.log" % d, "SlurmdLogFile=%s/slurmd.log" % d,
+                "ProctrackType=proctrack/pgid", "TaskPlugin=task/none",
+                "SelectType=select/cons_tres", "SelectTypeParameters=CR_Core",
+                "SchedulerType=sched/builtin", "MpiDefault=none", "ReturnToService=2",
+                "JobCompType=jobcomp/none", "AccountingStorageType=accounting_storage/none",
+                "JobAcctGatherType=jobacct_gather/none", "SwitchType=switch/none",
+                "InactiveLimit=0", "KillWait=5", "Waittime=0",
+                "NodeName=%s NodeAddr=127.0.0.1 CPUs=2 State=UNKNOWN" % host,
+                "PartitionName=test Nodes=%s Default=YES MaxTime=INFINITE State=UP" % host, ""]))
+        self.env = dict(os.environ, SLURM_CONF=conf)
+        key = os.path.join(d, "munge.key")
+        result = run(["mungekey", "--create", "--keyfile=" + key])
+        self.assertEqual(result.returncode, 0, result.stderr)
+        log = open(os.path.join(d, "daemons.out"), "w")
+        self.addCleanup(log.close)
+        self.start(["munged", "--foreground", "--force", "--socket=%s/munge.sock" % d,
+                    "--key-file=" + key, "--pid-file=%s/munged.pid" % d,
+                    "--log-file=%s/munged.log" % d, "--seed-file=%s/munged.seed" % d], log)
+        deadline = time.time() + 20
+        while not os.path.exists(os.path.join(d, "munge.sock")) and time.time() < deadline:
+            time.sleep(0.1)
+        self.start(["slurmctld", "-D", "-c"], log)
+        self.start(["slurmd", "-D"], log)
+        deadline = time.time() + 60
+        state = ""
+        while time.time() < deadline:
+            state = run(["sinfo", "-h", "-o", "%T"], env=self.env).stdout.strip()
+            if state == "idle":
+                break
+            time.sleep(0.5)
+        self.assertEqual(state, "idle", "Slurm did not start:" + self.logs())
+        try:
+            result = run(["sbatch", "--wait", script], env=self.env, timeout=120)
+        except subprocess.TimeoutExpired:
+            self.fail("the job array did not end in 2 minutes:" + self.logs())
+        self.assertEqual(result.returncode, 0, result.stdout + result.stderr + self.logs())
+
+
+if __name__ == "__main__":
+    if sys.argv[1:] == ["runs"]:
+        make_runs()
+    else:
+        unittest.main(verbosity=2)
