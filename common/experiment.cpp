@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "chamber.h"
+#include "fastEngine.h"
 #include "lifecycle.h"
 #include "par.h"
 #include "shot.h"
@@ -28,10 +29,17 @@ constexpr long kStalledEventsPerSphere = 100;
 
 RunMonitor::~RunMonitor() {}
 
+Experiment::~Experiment() {}
+
+void Experiment::setTrace(EventTrace* trace) {
+  trace_ = trace;
+  if (fast_) fast_->setTrace(trace);
+}
+
 void RunMonitor::runEnded(const Experiment&) {}
 
 #ifdef DRUMSIM
-Experiment::Experiment(Shot& shot, Chamber& chamber, const Par& par)
+Experiment::Experiment(Shot& shot, Chamber& chamber, const Par& par, Engine engine)
     : shot_(shot),
       chamber_(chamber),
       ncolmax_(par.ncolmax()),
@@ -43,7 +51,9 @@ Experiment::Experiment(Shot& shot, Chamber& chamber, const Par& par)
       tfull_(0.0),
       monitor_(nullptr),
       guard_(kStalledStepFraction * par.tStep(),
-             kStalledEventsBase + kStalledEventsPerSphere * shot.n()) {
+             kStalledEventsBase + kStalledEventsPerSphere * shot.n()),
+      fast_(engine == Engine::kFast ? new FastEngine(shot, chamber) : nullptr),
+      trace_(nullptr) {
   reset();
 }
 
@@ -60,7 +70,7 @@ void Experiment::reset() {
   predictFirstEvent();
 }
 #else
-Experiment::Experiment(Shot& shot, Chamber& chamber, const Par& par)
+Experiment::Experiment(Shot& shot, Chamber& chamber, const Par& par, Engine engine)
     : shot_(shot),
       chamber_(chamber),
       ncolmax_(par.ncolmax()),
@@ -71,7 +81,9 @@ Experiment::Experiment(Shot& shot, Chamber& chamber, const Par& par)
       tfull_(0.0),
       monitor_(nullptr),
       guard_(kStalledStepFraction * par.tStep(),
-             kStalledEventsBase + kStalledEventsPerSphere * shot.n()) {
+             kStalledEventsBase + kStalledEventsPerSphere * shot.n()),
+      fast_(engine == Engine::kFast ? new FastEngine(shot, chamber) : nullptr),
+      trace_(nullptr) {
   // The first run starts without a chamber reset; only this one may start
   // from the state file.
   shot_.set(chamber_);
@@ -106,6 +118,13 @@ bool Experiment::readStateFile(const char* name) {
 }
 
 void Experiment::predictFirstEvent() {
+  if (fast_) {
+    fast_->start();
+    fast_->test();
+    tnext_ = fast_->timeToNext();
+    guard_.clear();
+    return;
+  }
   shot_.test(chamber_);
   shot_.detect();
   shot_.detect(chamber_);
@@ -114,11 +133,20 @@ void Experiment::predictFirstEvent() {
 }
 
 void Experiment::makeStep(double tstep) {
+  if (fast_) {
+    makeFastStep(tstep);
+    return;
+  }
   while (tstep > tnext_) {
     tstep -= tnext_;
     tfull_ += tnext_;
     chamber_.advance(tnext_);
     shot_.advance(chamber_.gravity(), shot_.tNext());
+    if (trace_ != nullptr) {
+      const int partner = shot_.chosenPartner();
+      trace_->onEvent(EventRecord{tfull_, partner < 0 ? chamber_.pendingImpact() : 0,
+                                  shot_.chosen(), partner});
+    }
     shot_.collide(chamber_);
 #ifdef DRUMSIM
     ++events_;
@@ -136,6 +164,26 @@ void Experiment::makeStep(double tstep) {
   tfull_ += tstep;
 }
 
+// The fast engine counts and guards the same events as the reference loop;
+// its internal steps (cell exits, dropped predictions) are not events.
+void Experiment::makeFastStep(double tstep) {
+  const double start = tfull_;
+  while (fast_->carryOutNext(tstep)) {
+#ifdef DRUMSIM
+    ++events_;
+#else
+    ++collisions_;
+#endif
+    if (guard_.stalled(fast_->lastStep())) {
+      tfull_ = fast_->lastEvent().time;
+      reportCollapse();
+    }
+  }
+  fast_->synchronise(tstep);
+  tfull_ = start + tstep;
+  tnext_ = fast_->timeToNext();
+}
+
 void Experiment::reportCollapse() const {
 #ifdef DRUMSIM
   // Along the curved side wall a sphere can also skim ever shorter chords.
@@ -144,7 +192,7 @@ void Experiment::reportCollapse() const {
   const char* const kWallAdvice = "";
 #endif
   std::cerr << "Inelastic collapse at time " << tfull_ << ": sphere "
-            << shot_.chosen() << " took part in the last of " << guard_.count()
+            << (fast_ ? fast_->lastEvent().sphere : shot_.chosen()) << " took part in the last of " << guard_.count()
             << " events in a row that did not advance the simulated time;"
             << " a higher threshold speed of restitution or a stronger"
             << " vibration of the base avoids it" << kWallAdvice << std::endl;

@@ -2,9 +2,13 @@
 #define EXPERIMENT_H
 
 #include <cmath>
+#include <memory>
+
+#include "eventTrace.h"
 
 class Chamber;
 class Experiment;
+class FastEngine;
 class Par;
 class Shot;
 
@@ -61,10 +65,21 @@ class CollapseGuard {
 //
 // The shot and the chamber are not owned. The window class derives from this
 // one and reads the protected members.
+//
+// Two engines carry out the events, with the same physics and results:
+// the reference loop (flies every sphere and asks the chamber for every
+// sphere's next impact at each event, O(n) per event), and FastEngine
+// (per-sphere clocks, cells and an event queue, O(log n) per event). With
+// the fast engine the positions and velocities in the shot are brought to
+// the present only when makeStep returns, and tNext() is the time to its
+// next queue entry, which may be an internal step.
 class Experiment {
  public:
-  Experiment(Shot& shot, Chamber& chamber, const Par& par);
-  ~Experiment() {}
+  enum class Engine { kReference, kFast };
+
+  Experiment(Shot& shot, Chamber& chamber, const Par& par,
+             Engine engine = Engine::kReference);
+  ~Experiment();
   Experiment(const Experiment&) = delete;
   Experiment& operator=(const Experiment&) = delete;
 
@@ -81,6 +96,9 @@ class Experiment {
 
   // The monitor that fullRun asks after every step; null for none.
   void setMonitor(RunMonitor* monitor) { monitor_ = monitor; }
+  // Every event carried out is reported to trace first; null for none.
+  void setTrace(EventTrace* trace);
+  Engine engine() const { return fast_ ? Engine::kFast : Engine::kReference; }
 
 #ifdef DRUMSIM
   int eventCount() const { return events_; }
@@ -116,9 +134,13 @@ class Experiment {
   void predictFirstEvent();
   // Reports an inelastic collapse and ends the run (status 1).
   [[noreturn]] void reportCollapse() const;
+  // makeStep with the fast engine.
+  void makeFastStep(double tstep);
 
   RunMonitor* monitor_;
   CollapseGuard guard_;
+  std::unique_ptr<FastEngine> fast_;  // null: the reference loop
+  EventTrace* trace_;
 };
 
 #endif

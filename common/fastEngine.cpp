@@ -1,0 +1,299 @@
+#include "fastEngine.h"
+
+#include <cmath>
+#include <iostream>
+
+#include "chamber.h"
+#include "lifecycle.h"
+#include "shot.h"
+
+namespace {
+
+constexpr double kNever = EventQueue::kNever;
+
+// Cells for n spheres: a few per sphere at most, so a bed whose spheres
+// spread far (a tall chamber, a sphere thrown high) widens the cells rather
+// than filling memory with empty ones.
+std::size_t maxCells(int n) { return 4 * static_cast<std::size_t>(n) + 4096; }
+
+}  // namespace
+
+FastEngine::FastEngine(Shot& shot, Chamber& chamber)
+    : shot_(shot), chamber_(chamber), r_(nullptr), v_(nullptr), n_(0), g_(0.0),
+      diam2_(0.0), now_(0.0), chamber_time_(0.0), origin_(0.0), last_time_(0.0),
+      last_step_(0.0), last_{0.0, 0, -1, -1}, trace_(nullptr) {}
+
+void FastEngine::start() {
+  r_ = shot_.r_[0];
+  v_ = shot_.v_[0];
+  n_ = shot_.n_;
+  g_ = chamber_.gravity();
+  diam2_ = shot_.diam2_;
+  now_ = 0.0;
+  chamber_time_ = 0.0;
+  origin_ = 0.0;
+  last_time_ = 0.0;
+  last_step_ = 0.0;
+  last_ = EventRecord{0.0, 0, -1, -1};
+  track_.assign(static_cast<std::size_t>(n_), Track{});
+  rebuild();
+}
+
+void FastEngine::rebuild() {
+  // The region: the spheres' box, reaching up to the top of the highest
+  // flight, a diameter more on every side.
+  double lo[3] = {kNever, kNever, kNever};
+  double hi[3] = {-kNever, -kNever, -kNever};
+  for (int i = 0; i < n_; ++i) {
+    const double* r = r_ + 3 * i;
+    const double vz = v_[3 * i + 2];
+    const double apex = r[2] + (vz > 0.0 ? 0.5 * vz * vz / g_ : 0.0);
+    for (int a = 0; a < 3; ++a) {
+      if (r[a] < lo[a]) lo[a] = r[a];
+      if (r[a] > hi[a]) hi[a] = r[a];
+    }
+    if (apex > hi[2]) hi[2] = apex;
+  }
+  const double diam = std::sqrt(diam2_);
+  for (int a = 0; a < 3; ++a) {
+    lo[a] -= diam;
+    hi[a] += diam;
+  }
+  grid_.build(lo, hi, diam, maxCells(n_), n_);
+  for (int i = 0; i < n_; ++i) {
+    Track& s = track_[i];
+    s.stamp = now_;
+    grid_.locate(r_ + 3 * i, s.cell);
+    grid_.insert(i, grid_.index(s.cell));
+  }
+  std::vector<double> keys(static_cast<std::size_t>(n_));
+  for (int i = 0; i < n_; ++i) {
+    predictSurface(i);
+    predictExit(i);
+    predictPairs(i);
+    const Track& s = track_[i];
+    double key = s.t_pair;
+    if (s.t_surface < key) key = s.t_surface;
+    if (s.t_exit < key) key = s.t_exit;
+    keys[i] = key;
+  }
+  queue_.assign(keys.data(), n_);
+}
+
+void FastEngine::test() const {
+  std::cout << "Testing for overlaps..." << std::endl;
+  const double limit2 = diam2_ - shot_.r2tol_;
+  for (int i = 0; i < n_; ++i) {
+    const double* ri = r_ + 3 * i;
+    if (chamber_.isOutside(ri)) {
+      std::cout << "NOT IN CHAMBER" << std::endl;
+      lifecycle::fail();
+      return;
+    }
+    bool overlap = false;
+    grid_.forEachNear(track_[i].cell, [&](int j) {
+      if (j >= i) return;
+      const double* rj = r_ + 3 * j;
+      const double dx = ri[0] - rj[0], dy = ri[1] - rj[1], dz = ri[2] - rj[2];
+      if (dx * dx + dy * dy + dz * dz < limit2) overlap = true;
+    });
+    if (overlap) {
+      std::cout << "OVERLAP" << std::endl;
+      lifecycle::fail();
+      return;
+    }
+  }
+}
+
+// Free flight under gravity g along -z for dt = now - stamp:
+//   x += vx dt, y += vy dt, z += vz dt - g dt^2 / 2, vz -= g dt.
+inline void FastEngine::fly(int i) {
+  Track& s = track_[i];
+  const double dt = now_ - s.stamp;
+  if (dt == 0.0) return;
+  double* r = r_ + 3 * i;
+  double* v = v_ + 3 * i;
+  r[0] += dt * v[0];
+  r[1] += dt * v[1];
+  r[2] += dt * v[2] - 0.5 * g_ * dt * dt;
+  v[2] -= g_ * dt;
+  s.stamp = now_;
+}
+
+inline void FastEngine::bringChamber() {
+  if (chamber_time_ != now_) {
+    chamber_.advance(now_ - chamber_time_);
+    chamber_time_ = now_;
+  }
+}
+
+// The contact equation of the reference (Shot::examinePair). Both spheres
+// fall alike, so their relative motion is straight: with d = ri - rj and
+// w = vi - vj, both taken at the present (j flown there in the reckoning,
+// not in the shot), |d + w t|^2 = diam^2 reads
+//   a t^2 + 2 b t + c = 0,  a = w.w,  b = d.w,  c = d.d - diam^2.
+// Only an approaching pair (b < 0) with D = b^2 - a c > 0 meets; the earlier
+// root -(b + sqrt(D)) / a is the contact, the later one the moment they
+// would part had they passed through each other. A pair that already
+// overlaps while approaching gets a negative time, as in the reference.
+inline double FastEngine::contactTime(int i, int j) const {
+  const double* ri = r_ + 3 * i;
+  const double* vi = v_ + 3 * i;
+  const double* rj = r_ + 3 * j;
+  const double* vj = v_ + 3 * j;
+  const double dt = now_ - track_[j].stamp;
+  const double dx = ri[0] - (rj[0] + vj[0] * dt);
+  const double dy = ri[1] - (rj[1] + vj[1] * dt);
+  const double dz = ri[2] - (rj[2] + vj[2] * dt - 0.5 * g_ * dt * dt);
+  const double wx = vi[0] - vj[0];
+  const double wy = vi[1] - vj[1];
+  const double wz = vi[2] - (vj[2] - g_ * dt);
+  const double b = dx * wx + dy * wy + dz * wz;
+  if (!(b < 0.0)) return kNever;
+  const double a = wx * wx + wy * wy + wz * wz;
+  const double c = dx * dx + dy * dy + dz * dz - diam2_;
+  const double disc = b * b - a * c;
+  if (!(disc > 0.0)) return kNever;
+  return -(b + std::sqrt(disc)) / a;
+}
+
+inline void FastEngine::lowerPair(int i, int j) {
+  if (j == i) return;
+  const double t = contactTime(i, j);
+  if (t == kNever) return;
+  Track& s = track_[i];
+  const double when = now_ + t;
+  if (when < s.t_pair) {
+    s.t_pair = when;
+    s.partner = j;
+    s.partner_changes = track_[j].changes;
+  }
+}
+
+// The chamber's own prediction, made at the present with the base brought
+// there, kept as an absolute time with the kind the chamber chose.
+void FastEngine::predictSurface(int i) {
+  bringChamber();
+  Track& s = track_[i];
+  const double t = chamber_.detect(r_ + 3 * i, v_ + 3 * i, kNever);
+  if (t < kNever) {
+    s.t_surface = now_ + t;
+    s.surface_kind = chamber_.pendingImpact();
+  } else {
+    s.t_surface = kNever;
+    s.surface_kind = 0;
+  }
+}
+
+void FastEngine::predictExit(int i) {
+  Track& s = track_[i];
+  const double t = grid_.exitTime(s.cell, r_ + 3 * i, v_ + 3 * i, g_, s.exit_face);
+  s.t_exit = s.exit_face == CellGrid::kNoFace ? kNever : now_ + t;
+}
+
+void FastEngine::predictPairs(int i) {
+  Track& s = track_[i];
+  s.t_pair = kNever;
+  s.partner = -1;
+  grid_.forEachNear(s.cell, [this, i](int j) { lowerPair(i, j); });
+}
+
+void FastEngine::predictAll(int i) {
+  predictSurface(i);
+  predictExit(i);
+  predictPairs(i);
+  requeue(i);
+}
+
+inline void FastEngine::requeue(int i) {
+  const Track& s = track_[i];
+  double key = s.t_pair;
+  if (s.t_surface < key) key = s.t_surface;
+  if (s.t_exit < key) key = s.t_exit;
+  queue_.update(i, key);
+}
+
+void FastEngine::record(int kind, int i, int j) {
+  last_ = EventRecord{origin_ + now_, kind, i, j};
+  last_step_ = now_ - last_time_;
+  last_time_ = now_;
+  if (trace_ != nullptr) trace_->onEvent(last_);
+}
+
+bool FastEngine::carryOutNext(double end) {
+  for (;;) {
+    const double t = queue_.topKey();
+    if (!(t < end)) return false;
+    const int i = queue_.top();
+    Track& s = track_[i];
+    // An event in the past (an overlap found late) is carried out at once,
+    // the clock going back to it, as in the reference loop.
+    now_ = t;
+    fly(i);
+    if (t == s.t_pair) {
+      const int j = s.partner;
+      Track& p = track_[j];
+      if (p.changes != s.partner_changes) {
+        // The partner's velocity changed: the contact will not happen.
+        predictPairs(i);
+        requeue(i);
+        continue;
+      }
+      fly(j);
+      record(0, i, j);
+      shot_.collidePair(i, j);
+      ++s.changes;
+      ++p.changes;
+      predictAll(i);
+      predictAll(j);
+      return true;
+    }
+    if (t == s.t_surface) {
+      bringChamber();
+      chamber_.setPendingImpact(s.surface_kind);
+      record(s.surface_kind, i, -1);
+      chamber_.collide(r_ + 3 * i, v_ + 3 * i);
+      ++s.changes;
+      predictAll(i);
+      return true;
+    }
+    // The sphere leaves its cell: it joins the next cell through that face
+    // and looks for contacts in the layer of cells it now borders. Its other
+    // predictions still hold.
+    const int face = s.exit_face;
+    grid_.remove(i, grid_.index(s.cell));
+    s.cell[face / 2] += face % 2 == 0 ? -1 : 1;
+    grid_.insert(i, grid_.index(s.cell));
+    predictExit(i);
+    grid_.forEachAhead(s.cell, face, [this, i](int j) { lowerPair(i, j); });
+    requeue(i);
+  }
+}
+
+void FastEngine::synchronise(double t) {
+  now_ = t;
+  bringChamber();
+  double lo[3] = {kNever, kNever, kNever};
+  double hi[3] = {-kNever, -kNever, -kNever};
+  for (int i = 0; i < n_; ++i) {
+    fly(i);
+    const double* r = r_ + 3 * i;
+    for (int a = 0; a < 3; ++a) {
+      if (r[a] < lo[a]) lo[a] = r[a];
+      if (r[a] > hi[a]) hi[a] = r[a];
+    }
+  }
+  // t becomes time zero; the never-time stays the never-time.
+  for (Track& s : track_) {
+    s.stamp = 0.0;
+    s.t_pair -= t;
+    s.t_surface -= t;
+    s.t_exit -= t;
+  }
+  queue_.shift(t);
+  origin_ += t;
+  now_ = 0.0;
+  chamber_time_ = 0.0;
+  last_time_ = 0.0;
+  if (n_ > 0 && !grid_.covers(lo, hi)) rebuild();
+}

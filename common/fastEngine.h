@@ -1,0 +1,122 @@
+#ifndef FASTENGINE_H
+#define FASTENGINE_H
+
+#include <vector>
+
+#include "cellGrid.h"
+#include "eventQueue.h"
+#include "eventTrace.h"
+
+class Chamber;
+class Shot;
+
+// An event engine whose cost per event does not grow with the number of
+// spheres (but for the log n of its queue). It carries out the same events
+// as the reference loop of Experiment with the same physics: the chamber's
+// own prediction and response for base, walls and top, and the shot's
+// sphere-pair collision rule.
+//
+// How it saves the work:
+// - Each sphere keeps the time at which its position and velocity in the
+//   shot are valid, and is flown to the present only when an event touches
+//   it or a prediction needs it; synchronise() brings all to one time.
+// - A sphere's next impact on the chamber is predicted once, when its
+//   velocity changes, and kept as an absolute time with its kind (the
+//   chamber's base follows a triangle wave known in advance, so the
+//   prediction holds until the sphere's velocity changes again).
+// - Sphere pairs are predicted only between spheres in neighbouring cells of
+//   a CellGrid; leaving a cell is an event of its own, after which the
+//   sphere looks at the cells it newly borders.
+// - Each sphere keeps its earliest known pair contact, impact and cell exit;
+//   the earliest of the three is its key in an EventQueue. A pair contact
+//   whose partner has changed velocity since (its count of changes moved on)
+//   is stale: it is dropped when it comes up, and the sphere looks for its
+//   next contact again.
+//
+// Times inside the engine run from an origin that synchronise() moves to
+// the present, so they stay as small as the reference loop's.
+class FastEngine {
+ public:
+  FastEngine(Shot& shot, Chamber& chamber);
+  FastEngine(const FastEngine&) = delete;
+  FastEngine& operator=(const FastEngine&) = delete;
+
+  // Predicts every event from the shot's present state, at time zero of a
+  // new run. The positions must stay in place until synchronise().
+  void start();
+  // The check of the reference start-up, using the cells: ends the process
+  // with "NOT IN CHAMBER" or "OVERLAP" unless every sphere is inside and no
+  // pair overlaps beyond the tolerance. Must follow start().
+  void test() const;
+  // Carries out, in time order, the bookkeeping up to and including the
+  // next event if that comes before time end (counted from the origin), and
+  // returns true; returns false, doing nothing, when it does not.
+  bool carryOutNext(double end);
+  // Brings every sphere and the base to time t and makes it the origin.
+  void synchronise(double t);
+
+  // The event carried out last, and the time from the event before it (or
+  // from the last origin, if later) to it.
+  const EventRecord& lastEvent() const { return last_; }
+  double lastStep() const { return last_step_; }
+  // Time from the origin to the next entry of the queue (an event or an
+  // internal step such as a cell exit).
+  double timeToNext() const { return queue_.topKey(); }
+  // Every event carried out goes to trace first; null for none.
+  void setTrace(EventTrace* trace) { trace_ = trace; }
+
+ private:
+  // Per sphere, what the hot loop needs together (one cache line).
+  struct Track {
+    double stamp;      // time at which the shot holds its position and velocity
+    double t_pair;     // earliest known contact with another sphere
+    double t_surface;  // its next impact on the chamber
+    double t_exit;     // when it leaves its cell
+    int partner;       // the sphere of t_pair, or -1
+    unsigned partner_changes;  // that sphere's count of changes at prediction
+    unsigned changes;  // velocity changes so far
+    int cell[3];       // coordinates of its cell
+    int surface_kind;  // the chamber's code for the impact at t_surface
+    int exit_face;     // CellGrid::Face of the exit at t_exit
+  };
+
+  // Lays the cells over the spheres' present positions and predicts every
+  // sphere's events anew (at start and when the spheres outgrew the cells).
+  void rebuild();
+  // Flies sphere i to the present under gravity.
+  void fly(int i);
+  // Moves the chamber's base to the present.
+  void bringChamber();
+  // Time from the present to the contact of sphere i (at the present) with
+  // sphere j, or kNever.
+  double contactTime(int i, int j) const;
+  // Lowers i's pair prediction to the contact with j if that comes earlier.
+  void lowerPair(int i, int j);
+  // All of i's predictions after its velocity changed; requeues it.
+  void predictAll(int i);
+  void predictSurface(int i);
+  void predictExit(int i);
+  void predictPairs(int i);
+  void requeue(int i);
+  void record(int kind, int i, int j);
+
+  Shot& shot_;
+  Chamber& chamber_;
+  double* r_;  // the shot's position block, 3 per sphere
+  double* v_;  // the shot's velocity block
+  int n_;
+  double g_;
+  double diam2_;
+  double now_;           // present time, from the origin
+  double chamber_time_;  // time to which the base was moved
+  double origin_;        // simulated time since the reset at time zero
+  double last_time_;     // time of the last event (or the origin, if later)
+  double last_step_;
+  EventRecord last_;
+  EventTrace* trace_;
+  std::vector<Track> track_;
+  CellGrid grid_;
+  EventQueue queue_;
+};
+
+#endif
