@@ -88,13 +88,13 @@ inline Shot& seeded(Shot& shot, long seed) {
 }
 
 // The objects of a program, built from the parameter files of the working
-// directory in the program's order.
+// directory in the program's order, run by the given event engine.
 struct World {
-  explicit World(long seed = 1)
+  explicit World(long seed = 1, Experiment::Engine engine = Experiment::Engine::kReference)
       : par("ini/par.ini"),
         shot("ini/shot.ini"),
         chamber(kChamberFile),
-        experiment(seeded(shot, seed), chamber, par) {}
+        experiment(seeded(shot, seed), chamber, par, engine) {}
 
   double z(int i = 0) const { return shot.r_chunk()[3 * i + 2]; }
   double vz(int i = 0) const { return shot.v_chunk()[3 * i + 2]; }
