@@ -29,6 +29,8 @@ Par::Par(const char* filename)
   file.require(tstep_ > 0.0);
   file.require(ncolmax_ >= 0);
   file.require(tmax_ >= 0.0);
+  // A step lost in the rounding of the time limit could never reach it.
+  file.require(tmax_ + tstep_ > tmax_);
   file.close();
 
 #ifdef DRUMSIM

@@ -100,7 +100,8 @@ class VibratedChamber : public Chamber {
 
   // Reading of the shared lines of a chamber file. Each reads one line and
   // marks the file bad when a value is outside its physical range (a zero
-  // period, gravity or threshold speed would make an inverse infinite).
+  // period, gravity or threshold speed would make an inverse infinite, and
+  // so would one too small for its inverse to be a double).
 
   // Base amplitude A >= 0 and period P > 0.
   void readBaseMotion(ParamFile& file) {
@@ -112,6 +113,7 @@ class VibratedChamber : public Chamber {
     base_velocity_ = 4.0 * base_amplitude_ / base_period_;
     // A base at rest has no speed to invert; its prediction does not use it.
     base_velocity_inv_ = base_amplitude_ > 0.0 ? base_period_ / (4.0 * base_amplitude_) : 0.0;
+    file.require(std::isfinite(base_period_inv_) && std::isfinite(base_velocity_));
   }
 
   // Gravity g > 0, acting along -z.
@@ -121,6 +123,7 @@ class VibratedChamber : public Chamber {
     file.require(gravity_ > 0.0);
     gravity_half_ = 0.5 * gravity_;
     gravity_inv_ = 1.0 / gravity_;
+    file.require(std::isfinite(gravity_inv_));
   }
 
   // A surface: low-speed coefficient in [0, 1] and threshold speed > 0.
@@ -130,6 +133,7 @@ class VibratedChamber : public Chamber {
     file.endLine();
     file.require(coef >= 0.0 && coef <= 1.0 && v_threshold > 0.0);
     v_scale = 1.0 / v_threshold;
+    file.require(std::isfinite(v_scale));
   }
 
   // Position tolerance >= 0.
