@@ -1,0 +1,162 @@
+// Result files of the flavour's batch program that cannot be written: each
+// is reported as "Error writing <name>", the process ends with its status,
+// and the earlier file of that name is left as it was, with no temporary
+// file behind; the files that can be written still are.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "childProcess.h"
+#include "testSupport.h"
+
+namespace {
+
+using testing_support::builtProgram;
+using testing_support::ChildOptions;
+using testing_support::ChildResult;
+using testing_support::runChild;
+using testing_support::ScopedTempDir;
+using testing_support::snapshot;
+using testing_support::writeFile;
+
+#ifdef DRUMSIM
+constexpr bool kDrum = true;
+constexpr const char* kBatch = "drumsim-batch";
+#else
+constexpr bool kDrum = false;
+constexpr const char* kBatch = "cratesim-batch";
+#endif
+
+const char* const kEarlier = "earlier run\n";
+
+// 60 spheres, so that the state file is by far the largest result: one
+// histogram cell, impact maps off, two rows of observables.
+void layOut(const std::string& dir) {
+  writeFile(dir + "/ini/par.ini", "0\n0.02\n0\n0.1\n");
+  writeFile(dir + "/ini/shot.ini", "60 1\n0.3 1 0\n0.9 1\n0.001\n");
+  if (kDrum) {
+    writeFile(dir + "/ini/cyl.ini",
+              "5.5 20\n0.5 1\n3.924\n0.9 1\n0.9 1\n0.9 1\n0.05\n0.001\n0 1\n0\n1\n");
+  } else {
+    writeFile(dir + "/ini/box.ini", "5 5 20\n0.5 1\n3.924\n0.9 1\n0.9 1\n0.9 1\n0.001\n0 1\n0\n1 1\n");
+  }
+  writeFile(dir + "/state.out", kEarlier);
+}
+
+ChildResult run(const std::string& dir, const ChildOptions& options = {}) {
+  const std::string program = builtProgram(kBatch);
+  EXPECT_FALSE(program.empty()) << kBatch << " is not built";
+  const ChildResult r = runChild(program, {"--seed", "5", "--observe-every", "1"}, dir, options);
+  EXPECT_FALSE(r.timed_out) << dir;
+  return r;
+}
+
+std::string errors(const std::vector<std::string>& names) {
+  std::string text = "seed: 5\n";
+  for (const std::string& name : names) text += "Error writing " + name + "\n";
+  return text;
+}
+
+// No temporary file of a failed write is left in the directory.
+void expectNoTemporary(const std::string& dir) {
+  for (const auto& [name, content] : snapshot(dir)) {
+    EXPECT_EQ(name.find(".tmp"), std::string::npos) << dir << ": " << name;
+  }
+}
+
+class OutputFault : public ::testing::Test {
+ protected:
+  ScopedTempDir dir_;
+};
+
+// A directory in the way of a result file: the rename onto it fails.
+TEST_F(OutputFault, AResultNameTakenByADirectoryIsReportedAndTheRestIsWritten) {
+  struct Case {
+    std::string name;
+    std::vector<std::string> reported;
+    int status;
+  };
+  std::vector<Case> cases{
+      {"state.out", {"state.out"}, 1},
+      {"observables.dat", {"observables.dat"}, 1},
+      {"bot.hist", {"bot.hist"}, 1},
+  };
+  if (kDrum) {
+    // The ring histograms are written once more at start-up, and their
+    // failure does not end the run or change its status.
+    cases[2] = {"bot.hist", {"bot.hist", "bot.hist"}, 0};
+  } else {
+    cases.push_back({"top.zone", {"top.zone"}, 1});
+  }
+  for (const Case& c : cases) {
+    const std::string dir = "run-" + c.name;
+    layOut(dir);
+    std::filesystem::remove(dir + "/" + c.name);
+    writeFile(dir + "/" + c.name + "/inside", kEarlier);
+    const ChildResult r = run(dir);
+    EXPECT_EQ(r.status, c.status) << c.name;
+    EXPECT_EQ(r.err, errors(c.reported)) << c.name;
+    EXPECT_EQ(testing_support::readFile(dir + "/" + c.name + "/inside"), kEarlier) << c.name;
+    for (const char* result : {"state.out", "observables.dat", "top.hist", "bot.hist"}) {
+      if (c.name != result) {
+        EXPECT_NE(testing_support::readFile(dir + "/" + result), "") << result;
+      }
+    }
+    if (c.name != "state.out") {
+      EXPECT_NE(testing_support::readFile(dir + "/state.out"), kEarlier);
+    }
+    expectNoTemporary(dir);
+  }
+}
+
+// Files may grow to 2 KB: the state file (60 lines) breaks off half-way,
+// every other result fits. With no room at all, every write fails.
+TEST_F(OutputFault, AWriteThatFailsHalfWayKeepsTheEarlierFile) {
+  layOut("partly");
+  ChildOptions limited;
+  limited.file_size_limit = 2048;
+  ChildResult r = run("partly", limited);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, errors({"state.out"}));
+  EXPECT_EQ(testing_support::readFile("partly/state.out"), kEarlier);
+  EXPECT_NE(testing_support::readFile("partly/top.hist"), "");
+  expectNoTemporary("partly");
+
+  layOut("none");
+  const testing_support::Snapshot before = snapshot("none");
+  limited.file_size_limit = 0;
+  r = run("none", limited);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, kDrum ? errors({"top.hist", "bot.hist", "observables.dat", "top.hist",
+                                   "bot.hist", "state.out"})
+                         : errors({"observables.dat", "top.hist", "top.zone", "bot.hist",
+                                   "state.out"}));
+  EXPECT_EQ(snapshot("none"), before);
+}
+
+// A directory the program may not write in. Root may write anywhere, so as
+// root the program runs as the user nobody; the observables file, whose
+// temporary is opened before the run, fails first and ends the start-up.
+TEST_F(OutputFault, ADirectoryThatCannotBeWrittenEndsTheStartUpAndKeepsTheEarlierState) {
+  layOut("locked");
+  const testing_support::Snapshot before = snapshot("locked");
+  ChildOptions options;
+  if (geteuid() == 0) {
+    options.as_nobody = true;
+    ASSERT_NE(getpwnam("nobody"), nullptr) << "no user nobody to run as";
+  } else {
+    ASSERT_EQ(chmod("locked", 0555), 0);
+  }
+  const ChildResult r = run("locked", options);
+  chmod("locked", 0755);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, kDrum ? errors({"top.hist", "bot.hist", "observables.dat"})
+                         : errors({"observables.dat"}));
+  EXPECT_EQ(snapshot("locked"), before);
+}
+
+}  // namespace
