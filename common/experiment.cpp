@@ -121,7 +121,7 @@ void Experiment::predictFirstEvent() {
   if (fast_) {
     fast_->start();
     fast_->test();
-    tnext_ = fast_->timeToNext();
+    tnext_ = fast_->timeToNextEvent();
     guard_.clear();
     return;
   }
@@ -181,7 +181,7 @@ void Experiment::makeFastStep(double tstep) {
   }
   fast_->synchronise(tstep);
   tfull_ = start + tstep;
-  tnext_ = fast_->timeToNext();
+  tnext_ = fast_->timeToNextEvent();
 }
 
 void Experiment::reportCollapse() const {

@@ -71,8 +71,7 @@ class CollapseGuard {
 // sphere's next impact at each event, O(n) per event), and FastEngine
 // (per-sphere clocks, cells and an event queue, O(log n) per event). With
 // the fast engine the positions and velocities in the shot are brought to
-// the present only when makeStep returns, and tNext() is the time to its
-// next queue entry, which may be an internal step.
+// the present only when makeStep returns.
 class Experiment {
  public:
   enum class Engine { kReference, kFast };

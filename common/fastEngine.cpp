@@ -220,10 +220,41 @@ void FastEngine::record(int kind, int i, int j) {
   if (trace_ != nullptr) trace_->onEvent(last_);
 }
 
+bool FastEngine::stepInternal() {
+  const double t = queue_.topKey();
+  if (t == kNever) return false;
+  const int i = queue_.top();
+  Track& s = track_[i];
+  if (t == s.t_pair) {
+    if (track_[s.partner].changes == s.partner_changes) return false;
+    // The partner's velocity changed: the contact will not happen.
+    now_ = t;
+    fly(i);
+    predictPairs(i);
+    requeue(i);
+    return true;
+  }
+  if (t == s.t_surface) return false;
+  // The sphere leaves its cell: it joins the next cell through that face
+  // and looks for contacts in the layer of cells it now borders. Its other
+  // predictions still hold.
+  now_ = t;
+  fly(i);
+  const int face = s.exit_face;
+  grid_.remove(i, grid_.index(s.cell));
+  s.cell[face / 2] += face % 2 == 0 ? -1 : 1;
+  grid_.insert(i, grid_.index(s.cell));
+  predictExit(i);
+  grid_.forEachAhead(s.cell, face, [this, i](int j) { lowerPair(i, j); });
+  requeue(i);
+  return true;
+}
+
 bool FastEngine::carryOutNext(double end) {
   for (;;) {
     const double t = queue_.topKey();
     if (!(t < end)) return false;
+    if (stepInternal()) continue;
     const int i = queue_.top();
     Track& s = track_[i];
     // An event in the past (an overlap found late) is carried out at once,
@@ -233,12 +264,6 @@ bool FastEngine::carryOutNext(double end) {
     if (t == s.t_pair) {
       const int j = s.partner;
       Track& p = track_[j];
-      if (p.changes != s.partner_changes) {
-        // The partner's velocity changed: the contact will not happen.
-        predictPairs(i);
-        requeue(i);
-        continue;
-      }
       fly(j);
       record(0, i, j);
       shot_.collidePair(i, j);
@@ -246,28 +271,46 @@ bool FastEngine::carryOutNext(double end) {
       ++p.changes;
       predictAll(i);
       predictAll(j);
-      return true;
-    }
-    if (t == s.t_surface) {
+    } else {
       bringChamber();
       chamber_.setPendingImpact(s.surface_kind);
       record(s.surface_kind, i, -1);
       chamber_.collide(r_ + 3 * i, v_ + 3 * i);
       ++s.changes;
       predictAll(i);
-      return true;
     }
-    // The sphere leaves its cell: it joins the next cell through that face
-    // and looks for contacts in the layer of cells it now borders. Its other
-    // predictions still hold.
-    const int face = s.exit_face;
+    return true;
+  }
+}
+
+// The internal steps up to the next event are taken to learn its time, then
+// undone: the spheres they moved are flown back to the present and predicted
+// afresh there, in the cells where they now stand, so that the shot stays at
+// the present for its readers.
+double FastEngine::timeToNextEvent() {
+  const double present = now_;
+  std::vector<int> moved;
+  for (;;) {
+    const double t = queue_.topKey();
+    if (t == kNever) break;
+    const int i = queue_.top();
+    if (!stepInternal()) break;
+    moved.push_back(i);
+  }
+  const double next = queue_.topKey();
+  now_ = present;
+  for (const int i : moved) {
+    Track& s = track_[i];
+    if (s.stamp == now_) continue;  // already restored
+    fly(i);
     grid_.remove(i, grid_.index(s.cell));
-    s.cell[face / 2] += face % 2 == 0 ? -1 : 1;
+    grid_.locate(r_ + 3 * i, s.cell);
     grid_.insert(i, grid_.index(s.cell));
     predictExit(i);
-    grid_.forEachAhead(s.cell, face, [this, i](int j) { lowerPair(i, j); });
+    predictPairs(i);
     requeue(i);
   }
+  return next;
 }
 
 void FastEngine::synchronise(double t) {

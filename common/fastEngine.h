@@ -59,9 +59,9 @@ class FastEngine {
   // from the last origin, if later) to it.
   const EventRecord& lastEvent() const { return last_; }
   double lastStep() const { return last_step_; }
-  // Time from the origin to the next entry of the queue (an event or an
-  // internal step such as a cell exit).
-  double timeToNext() const { return queue_.topKey(); }
+  // Time from the origin to the next event (its internal steps before it,
+  // such as cell exits, looked ahead and undone).
+  double timeToNextEvent();
   // Every event carried out goes to trace first; null for none.
   void setTrace(EventTrace* trace) { trace_ = trace; }
 
@@ -98,6 +98,9 @@ class FastEngine {
   void predictExit(int i);
   void predictPairs(int i);
   void requeue(int i);
+  // Takes the queue's top entry if it is an internal step (a cell exit, a
+  // stale contact) and returns true; false when the top is an event.
+  bool stepInternal();
   void record(int kind, int i, int j);
 
   Shot& shot_;

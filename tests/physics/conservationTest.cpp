@@ -28,12 +28,13 @@ Observables observeNow(const World& world) {
 // Kinetic plus potential energy of the whole shot.
 double totalEnergy(const Observables& o, int n) { return n * (o.ke + o.pe); }
 
-class Physics : public ::testing::Test {
+// Every law holds with either event engine.
+class Physics : public ::testing::TestWithParam<Experiment::Engine> {
  protected:
   ScopedTempDir dir_;
 };
 
-TEST_F(Physics, ElasticShotOverBaseAtRestKeepsItsEnergyOverAMillionEvents) {
+TEST_P(Physics, ElasticShotOverBaseAtRestKeepsItsEnergyOverAMillionEvents) {
   Scene scene;
   scene.spheres = 30;
   scene.eta = 0.3;
@@ -41,7 +42,7 @@ TEST_F(Physics, ElasticShotOverBaseAtRestKeepsItsEnergyOverAMillionEvents) {
   scene.height = 5.0;        // low enough for the shot to hit the top
   scene.wall_rebound = 0.0;  // would add speed at the cylinder wall
   scene.write();
-  World world(11);
+  World world(11, GetParam());
   const Observables start = observeNow(world);
   const double e0 = totalEnergy(start, scene.spheres);
   double worst = 0.0;
@@ -76,7 +77,7 @@ struct Shaking {
 //     collisions took;
 //   in the cylinder, whose surfaces push only along its radii or along its
 //     axis, l_z does not change at all.
-TEST_F(Physics, MomentumAndEnergyBalancesCloseForAnyRestitutionAndVibration) {
+TEST_P(Physics, MomentumAndEnergyBalancesCloseForAnyRestitutionAndVibration) {
   const Shaking cases[] = {
       {"elastic, strongly shaken", 1.0, 1e9, 1.0},
       {"the shipped restitution law", 0.9, 1.0, 1.0},
@@ -93,7 +94,7 @@ TEST_F(Physics, MomentumAndEnergyBalancesCloseForAnyRestitutionAndVibration) {
     scene.height = 4.0;
     scene.spin = 0.7;  // a shot turning about the axis: l_z far from zero
     scene.write();
-    World world(5);
+    World world(5, GetParam());
     const int n = scene.spheres;
     Observables before = observeNow(world);
     const double l0 = before.l_z;
@@ -134,7 +135,7 @@ TEST_F(Physics, MomentumAndEnergyBalancesCloseForAnyRestitutionAndVibration) {
   }
 }
 
-TEST_F(Physics, SphereBouncingOnBaseAtRestLosesTheFactorEOfItsSpeedAtEachBounce) {
+TEST_P(Physics, SphereBouncingOnBaseAtRestLosesTheFactorEOfItsSpeedAtEachBounce) {
   for (double e : {0.5, 0.8, 0.95}) {
     SCOPED_TRACE(e);
     Scene scene;
@@ -142,7 +143,7 @@ TEST_F(Physics, SphereBouncingOnBaseAtRestLosesTheFactorEOfItsSpeedAtEachBounce)
     scene.threshold = 1e9;  // the same e at every speed
     scene.state = restingAt(1.0);
     scene.write();
-    World world;
+    World world(1, GetParam());
     std::vector<double> speeds;
     double sum = 0.0;
     for (int bounce = 0; bounce < 10; ++bounce) {
@@ -163,5 +164,13 @@ TEST_F(Physics, SphereBouncingOnBaseAtRestLosesTheFactorEOfItsSpeedAtEachBounce)
     EXPECT_NEAR(o.impulse_base, (1.0 + e) * sum, 1e-12);
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Engines, Physics,
+                         ::testing::Values(Experiment::Engine::kReference,
+                                           Experiment::Engine::kFast),
+                         [](const ::testing::TestParamInfo<Experiment::Engine>& info) {
+                           return info.param == Experiment::Engine::kFast ? "fast"
+                                                                          : "reference";
+                         });
 
 }  // namespace
