@@ -266,6 +266,16 @@ TEST_F(BatchRun, SameSeedRepeatsTheRunExactly) {
   EXPECT_NE(readFile("third/state.out"), state);
 }
 
+// The fast engine is the default; the reference loop runs on request.
+TEST_F(BatchRun, EitherEngineRunsOnRequest) {
+  for (const char* name : {"default", "fast", "reference"}) writeSceneIn(name, livelyScene());
+  ASSERT_EQ(runBatch({"--seed", "7", "default"}).status, 0);
+  ASSERT_EQ(runBatch({"--seed", "7", "--engine=fast", "fast"}).status, 0);
+  ASSERT_EQ(runBatch({"--seed", "7", "--engine", "reference", "reference"}).status, 0);
+  EXPECT_EQ(readFile("default/state.out"), readFile("fast/state.out"));
+  expectResultFiles("reference", 12);
+}
+
 TEST_F(BatchRun, RunsHereWithTheCalendarTimeAsSeedByDefault) {
   Scene scene = livelyScene();
   scene.tmax = 0.5;
@@ -353,7 +363,8 @@ TEST_F(BatchRun, CommandLineHelpAndMistakes) {
   const std::vector<std::vector<std::string>> mistakes{
       {"--bogus"}, {"--seed"}, {"--seed", "twelve"}, {"--seed", "-3"},
       {"--seed=1x"}, {"one", "two"}, {"--observe-every", "0"},
-      {"--observe-every=-1"}, {"--observe-every", "often"}, {"--observe-every"}};
+      {"--observe-every=-1"}, {"--observe-every", "often"}, {"--observe-every"},
+      {"--engine", "slow"}, {"--engine"}};
   for (const auto& args : mistakes) {
     const Outcome outcome = runBatch(args);
     EXPECT_EQ(outcome.status, 2) << args[0];
