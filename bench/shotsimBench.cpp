@@ -44,8 +44,17 @@ enum class ChamberKind { kBox, kCylinder };
 const char* chamberName(ChamberKind kind) { return kind == ChamberKind::kBox ? "box" : "cylinder"; }
 
 // The engines compared in the table; the first is the one the others are
-// measured against.
-const char* const kEngines[] = {"reference"};
+// measured against. A run of an engine holds at least min_events events,
+// so that a fast engine's run still lasts long enough to time.
+struct EngineEntry {
+  const char* name;
+  Experiment::Engine engine;
+  double min_events;
+};
+const EngineEntry kEngines[] = {
+    {"reference", Experiment::Engine::kReference, 0.0},
+    {"fast", Experiment::Engine::kFast, 200000.0},
+};
 
 // Silences std::cout, where the simulation classes report their progress,
 // while it lives.
@@ -190,20 +199,18 @@ std::unique_ptr<Chamber> makeChamber(ChamberKind kind) {
 
 // The objects of one run, built from the files of writeScene.
 struct Bed {
-  explicit Bed(ChamberKind kind)
+  Bed(ChamberKind kind, Experiment::Engine engine)
       : par("ini/par.ini"), shot("ini/shot.ini"), chamber(makeChamber(kind)),
-        experiment(shot, *chamber, par) {}
+        experiment(shot, *chamber, par, engine) {}
 
   // The production time step, shortened for larger beds so that a step
-  // holds about as many events whatever the size: the per-step work (every
-  // sphere flown to the end of the step) then weighs the same in each.
-  static double step(int n) { return 0.02 * std::min(1.0, 250.0 / n); }
+  // holds about as many events whatever the size.
+  static double warmUpStep(int n) { return 0.02 * std::min(1.0, 250.0 / n); }
 
-  // Steps until at least the given number of events more are done, or the
-  // simulated time reaches the limit.
-  void runEvents(long events, double t_limit = 1e300) {
+  // Steps of dt until at least the given number of events more are done,
+  // or the simulated time reaches the limit.
+  void runEvents(long events, double dt, double t_limit = 1e300) {
     const long goal = experiment.eventCount() + events;
-    const double dt = step(shot.n());
     while (experiment.eventCount() < goal && experiment.tFull() < t_limit) experiment.makeStep(dt);
   }
 
@@ -220,12 +227,19 @@ struct Settings {
   bool micro = true;
   int micro_spheres = 1000;
   std::string csv;  // also write the CSV to this file
+  std::vector<std::string> engines;  // the engines to measure; empty: all
+
+  bool wants(const std::string& engine) const {
+    return engines.empty() || std::find(engines.begin(), engines.end(), engine) != engines.end();
+  }
 };
 
 // Events of one measured run: enough for about a second and a half of the
-// reference loop, whose cost per event grows with n.
-long eventsPerRun(int n, double scale) {
-  return std::max(20L, static_cast<long>(scale * std::max(2000.0, 4e7 / n)));
+// reference loop, whose cost per event grows with n, and at least the
+// engine's minimum.
+long eventsPerRun(int n, double scale, const EngineEntry& engine) {
+  const double events = std::max({2000.0, 4e7 / n, engine.min_events});
+  return std::max(20L, static_cast<long>(scale * events));
 }
 
 struct Row {
@@ -247,15 +261,21 @@ double median(std::vector<double> values) {
   return values.size() % 2 ? values[m] : 0.5 * (values[m - 1] + values[m]);
 }
 
-// Warms a bed up (two cycles, or twice the events of a run if that comes
-// first), then measures several runs of a fixed number of events, one after
-// the other on the same bed.
-Row measure(const char* engine, ChamberKind kind, int n, const Settings& settings) {
+// Warms a bed up (two cycles, or twice the events of a reference run if
+// that comes first: the same start for every engine), then measures several
+// runs of a fixed number of events, one after the other on the same bed.
+// A run steps by the production step 0.02, or by less where a run would
+// span fewer than 20 steps, so that the end of a run overshoots its events
+// by little and the work done once per step (the fast engine brings every
+// sphere to the present) weighs as in a production run.
+Row measure(const EngineEntry& engine, ChamberKind kind, int n, const Settings& settings) {
   Quiet quiet;
   writeScene(kind, n);
-  Bed bed(kind);
-  const long per_run = eventsPerRun(n, settings.scale);
-  bed.runEvents(2 * per_run, 2.0);
+  Bed bed(kind, engine.engine);
+  bed.runEvents(2 * eventsPerRun(n, settings.scale, kEngines[0]), Bed::warmUpStep(n), 2.0);
+  const double events_per_cycle = bed.experiment.eventCount() / bed.experiment.tFull();
+  const long per_run = eventsPerRun(n, settings.scale, engine);
+  const double step = std::min(0.02, per_run / (20.0 * events_per_cycle));
   std::vector<double> rates;
   long events = 0;
   double cycles = 0.0;
@@ -263,7 +283,7 @@ Row measure(const char* engine, ChamberKind kind, int n, const Settings& setting
     const long e0 = bed.experiment.eventCount();
     const double t0 = bed.experiment.tFull();
     const auto start = std::chrono::steady_clock::now();
-    bed.runEvents(per_run);
+    bed.runEvents(per_run, step);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const long done = bed.experiment.eventCount() - e0;
@@ -272,7 +292,7 @@ Row measure(const char* engine, ChamberKind kind, int n, const Settings& setting
     cycles += bed.experiment.tFull() - t0;
   }
   Row row;
-  row.engine = engine;
+  row.engine = engine.name;
   row.chamber = kind;
   row.spheres = n;
   row.runs = settings.runs;
@@ -311,10 +331,11 @@ std::vector<Row> throughput(const Settings& settings) {
   std::vector<Row> rows;
   for (ChamberKind kind : {ChamberKind::kBox, ChamberKind::kCylinder}) {
     for (int n : settings.spheres) {
-      double reference = 0.0;
-      for (const char* engine : kEngines) {
+      double reference = std::nan("");  // events/s of the first engine, if measured
+      for (const EngineEntry& engine : kEngines) {
+        if (!settings.wants(engine.name)) continue;
         Row row = measure(engine, kind, n, settings);
-        if (reference == 0.0) reference = row.events_per_s;
+        if (&engine == &kEngines[0]) reference = row.events_per_s;
         row.vs_reference = row.events_per_s / reference;
         rows.push_back(row);
       }
@@ -329,8 +350,8 @@ std::vector<Row> throughput(const Settings& settings) {
 std::unique_ptr<Bed> settledBed(ChamberKind kind, int n) {
   Quiet quiet;
   writeScene(kind, n);
-  auto bed = std::make_unique<Bed>(kind);
-  bed->runEvents(20L * n, 1.0);
+  auto bed = std::make_unique<Bed>(kind, Experiment::Engine::kReference);
+  bed->runEvents(20L * n, Bed::warmUpStep(n), 1.0);
   return bed;
 }
 
@@ -370,6 +391,7 @@ void printUsage(std::FILE* out) {
                "and a CSV of the throughput, then runs the micro-benchmarks.\n"
                "\n"
                "  --spheres N,N,...  bed sizes (default 250,1000,4000,16000)\n"
+               "  --engines E,E,...  engines to measure (default all: reference,fast)\n"
                "  --runs R           measured runs per bed; the table gives the median\n"
                "                     (default 5)\n"
                "  --scale F          multiplies the events of each run (default 1)\n"
@@ -377,6 +399,19 @@ void printUsage(std::FILE* out) {
                "  --no-micro         skip the micro-benchmarks\n"
                "  --micro-spheres N  bed of the micro-benchmarks (default 1000)\n"
                "  --smoke            tiny counts: checks that everything runs\n");
+}
+
+bool parseEngines(const char* text, std::vector<std::string>& names) {
+  names.clear();
+  std::stringstream ss(text);
+  std::string item;
+  while (std::getline(ss, item, ',')) {
+    bool known = false;
+    for (const EngineEntry& engine : kEngines) known = known || item == engine.name;
+    if (!known) return false;
+    names.push_back(item);
+  }
+  return !names.empty();
 }
 
 bool parseList(const char* text, std::vector<int>& values) {
@@ -400,6 +435,8 @@ bool parseOptions(int& argc, char** argv, Settings& settings, std::vector<std::s
     const bool has_value = i + 1 < argc;
     if (arg == "--spheres" && has_value) {
       if (!parseList(argv[++i], settings.spheres)) return false;
+    } else if (arg == "--engines" && has_value) {
+      if (!parseEngines(argv[++i], settings.engines)) return false;
     } else if (arg == "--runs" && has_value) {
       settings.runs = std::atoi(argv[++i]);
       if (settings.runs < 1) return false;
