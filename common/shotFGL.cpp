@@ -12,8 +12,10 @@ ShotFGL::ShotFGL(const char* ini, const char* iniGL)
   ParamFile file(iniGL);
   file >> GLdetail_;
   file.endLine();
-  file.require(GLdetail_ >= 1);
-  GLdetail2_ = 2 * GLdetail_;
+  // The window toolkit counts the vertices of a sphere mesh, 2 d^2 for a
+  // detail d, in an int; the slices, 2 d, are computed once the file is
+  // known to be good.
+  file.require(GLdetail_ >= 1 && GLdetail_ <= 32767);
   file >> GLheight_;
   file.endLine();
   // The colour is height / GLheight_: a zero height has no colour scale.
@@ -25,6 +27,7 @@ ShotFGL::ShotFGL(const char* ini, const char* iniGL)
   file >> GLmarkR_ >> GLmarkG_ >> GLmarkB_;
   file.endLine();
   file.close();
+  GLdetail2_ = 2 * GLdetail_;
 }
 
 void ShotFGL::sphereColour(int i, float rgb[3]) const {

@@ -316,6 +316,8 @@ TEST_F(BadInput, WindowParametersAreRefusedWithTheReadError) {
   for (Case& c : genericFaults("ini/parGL.ini", 0, 1, Stage::RunPrepared)) cases.push_back(c);
   const std::vector<std::tuple<std::string, std::string, Stage>> bad{
       {"ini/shotGL.ini", "0\n8\n0.1 0.25 0.9\n0.95 0.2 0.1\n1 0.9 0\n", Stage::Reading},
+      // A mesh whose vertices the window toolkit cannot count in an int.
+      {"ini/shotGL.ini", "32768\n8\n0.1 0.25 0.9\n0.95 0.2 0.1\n1 0.9 0\n", Stage::Reading},
       {"ini/shotGL.ini", "8\n0\n0.1 0.25 0.9\n0.95 0.2 0.1\n1 0.9 0\n", Stage::Reading},
       {"ini/parGL.ini", "0 36\n10\n0 20\n", Stage::RunPrepared},
       {"ini/parGL.ini", "40 36\n10\n0 20\n", Stage::RunPrepared},
