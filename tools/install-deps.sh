@@ -7,6 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   freeglut3-dev libglu1-mesa-dev
   xvfb xauth libx11-dev
+  clang-14 libclang-rt-14-dev valgrind
   python3 gnuplot-nox fonts-dejavu-core parallel slurm-wlm munge
 )
 missing=()
