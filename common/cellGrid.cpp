@@ -8,7 +8,7 @@ constexpr int kMaxPerAxis = 1 << 15;
 }  // namespace
 
 void CellGrid::build(const double lo[3], const double hi[3], double min_width,
-                     std::size_t max_cells, int n) {
+                     std::size_t max_cells) {
   // Widths a hair above min_width, so that rounding in a position never
   // puts two spheres in contact two cells apart.
   double width = min_width * (1.0 + 1e-9);
@@ -31,7 +31,6 @@ void CellGrid::build(const double lo[3], const double hi[3], double min_width,
     width_inv_[a] = 1.0 / width_[a];
   }
   head_.assign(static_cast<std::size_t>(count_[0]) * count_[1] * count_[2], -1);
-  next_.assign(static_cast<std::size_t>(n), -1);
 }
 
 void CellGrid::locate(const double* r, int c[3]) const {
@@ -48,12 +47,6 @@ bool CellGrid::covers(const double lo[3], const double hi[3]) const {
     if (hi[a] > origin_[a] + (count_[a] + 1) * width_[a]) return false;
   }
   return true;
-}
-
-void CellGrid::remove(int sphere, int cell) {
-  int* link = &head_[cell];
-  while (*link != sphere) link = &next_[*link];
-  *link = next_[sphere];
 }
 
 // Along x and y the motion is straight: x(t) = x + vx t meets the side the

@@ -4,8 +4,9 @@
 #include <cstddef>
 #include <vector>
 
-// A grid of box-shaped cells over the region the spheres occupy, and the
-// list of spheres in each cell. Every cell is at least one sphere diameter
+// A grid of box-shaped cells over the region the spheres occupy, with the
+// head of a list of spheres for each cell (the caller keeps the links, next
+// to the data it reads while walking a list). Every cell is at least one sphere diameter
 // wide, so two spheres in contact lie in the same or in neighbouring cells.
 // The outermost cells reach to infinity: a sphere beyond the region belongs
 // to the nearest border cell, so every position has a cell.
@@ -20,9 +21,8 @@ class CellGrid {
   enum Face { kLowX, kHighX, kLowY, kHighY, kLowZ, kHighZ, kNoFace };
 
   // Lays cells over [lo, hi] along each axis, each at least min_width wide
-  // and no more than max_cells in all, with empty lists for n spheres.
-  void build(const double lo[3], const double hi[3], double min_width,
-             std::size_t max_cells, int n);
+  // and no more than max_cells in all, all lists empty.
+  void build(const double lo[3], const double hi[3], double min_width, std::size_t max_cells);
 
   // Coordinates of the cell that holds the point r.
   void locate(const double* r, int c[3]) const;
@@ -32,26 +32,22 @@ class CellGrid {
   // reach to infinity, or at most one cell width beyond them.
   bool covers(const double lo[3], const double hi[3]) const;
 
-  void insert(int sphere, int cell) {
-    next_[sphere] = head_[cell];
-    head_[cell] = sphere;
-  }
-  // The lists are short (about one sphere per cell), so removal walks them.
-  void remove(int sphere, int cell);
+  // First sphere of the cell's list, -1 for none.
+  int& head(int cell) { return head_[cell]; }
 
   // Time until a sphere at r with velocity v, in cell c and falling under
   // gravity g, leaves the cell; face tells through which side, kNoFace
   // (time: never) when it stays in the cell for ever. Never negative.
   double exitTime(const int c[3], const double* r, const double* v, double g, int& face) const;
 
-  // Calls f(j) for every sphere j in cell c and its 26 neighbours.
+  // Calls f(head) for the list of cell c and of each of its 26 neighbours.
   template <class F>
   void forEachNear(const int c[3], F f) const {
     visit(c[0] - 1, c[0] + 1, c[1] - 1, c[1] + 1, c[2] - 1, c[2] + 1, f);
   }
-  // Calls f(j) for every sphere j of the 9 cells that became neighbours of
-  // cell c when a sphere entered it through the face opposite to face: the
-  // layer beyond c on the side of its motion.
+  // Calls f(head) for the 9 cells that became neighbours of cell c when a
+  // sphere entered it through the face opposite to face: the layer beyond c
+  // on the side of its motion.
   template <class F>
   void forEachAhead(const int c[3], int face, F f) const {
     int lo[3] = {c[0] - 1, c[1] - 1, c[2] - 1};
@@ -76,7 +72,8 @@ class CellGrid {
       for (int y = y0; y <= y1; ++y) {
         const int row = (z * count_[1] + y) * count_[0];
         for (int x = x0; x <= x1; ++x) {
-          for (int j = head_[row + x]; j >= 0; j = next_[j]) f(j);
+          const int first = head_[row + x];
+          if (first >= 0) f(first);
         }
       }
     }
@@ -87,7 +84,6 @@ class CellGrid {
   double width_inv_[3] = {1.0, 1.0, 1.0};
   int count_[3] = {1, 1, 1};
   std::vector<int> head_;  // per cell: first sphere of its list, or -1
-  std::vector<int> next_;  // per sphere: next sphere of the same cell, or -1
 };
 
 #endif

@@ -19,13 +19,11 @@ std::size_t maxCells(int n) { return 4 * static_cast<std::size_t>(n) + 4096; }
 }  // namespace
 
 FastEngine::FastEngine(Shot& shot, Chamber& chamber)
-    : shot_(shot), chamber_(chamber), r_(nullptr), v_(nullptr), n_(0), g_(0.0),
+    : shot_(shot), chamber_(chamber), n_(0), g_(0.0),
       diam2_(0.0), now_(0.0), chamber_time_(0.0), origin_(0.0), last_time_(0.0),
       last_step_(0.0), last_{0.0, 0, -1, -1}, trace_(nullptr) {}
 
 void FastEngine::start() {
-  r_ = shot_.r_[0];
-  v_ = shot_.v_[0];
   n_ = shot_.n_;
   g_ = chamber_.gravity();
   diam2_ = shot_.diam2_;
@@ -36,6 +34,17 @@ void FastEngine::start() {
   last_step_ = 0.0;
   last_ = EventRecord{0.0, 0, -1, -1};
   track_.assign(static_cast<std::size_t>(n_), Track{});
+  body_.assign(static_cast<std::size_t>(n_), Body{});
+  for (int i = 0; i < n_; ++i) {
+    Body& b = body_[i];
+    for (int a = 0; a < 3; ++a) {
+      b.r[a] = shot_.r_[i][a];
+      b.v[a] = shot_.v_[i][a];
+    }
+    b.stamp = 0.0;
+    b.next = -1;
+    b.changes = 0;
+  }
   rebuild();
 }
 
@@ -45,8 +54,8 @@ void FastEngine::rebuild() {
   double lo[3] = {kNever, kNever, kNever};
   double hi[3] = {-kNever, -kNever, -kNever};
   for (int i = 0; i < n_; ++i) {
-    const double* r = r_ + 3 * i;
-    const double vz = v_[3 * i + 2];
+    const double* r = body_[i].r;
+    const double vz = body_[i].v[2];
     const double apex = r[2] + (vz > 0.0 ? 0.5 * vz * vz / g_ : 0.0);
     for (int a = 0; a < 3; ++a) {
       if (r[a] < lo[a]) lo[a] = r[a];
@@ -59,12 +68,11 @@ void FastEngine::rebuild() {
     lo[a] -= diam;
     hi[a] += diam;
   }
-  grid_.build(lo, hi, diam, maxCells(n_), n_);
+  grid_.build(lo, hi, diam, maxCells(n_));
   for (int i = 0; i < n_; ++i) {
-    Track& s = track_[i];
-    s.stamp = now_;
-    grid_.locate(r_ + 3 * i, s.cell);
-    grid_.insert(i, grid_.index(s.cell));
+    fly(i);
+    grid_.locate(body_[i].r, track_[i].cell);
+    enterCell(i);
   }
   std::vector<double> keys(static_cast<std::size_t>(n_));
   for (int i = 0; i < n_; ++i) {
@@ -84,18 +92,20 @@ void FastEngine::test() const {
   std::cout << "Testing for overlaps..." << std::endl;
   const double limit2 = diam2_ - shot_.r2tol_;
   for (int i = 0; i < n_; ++i) {
-    const double* ri = r_ + 3 * i;
+    const double* ri = body_[i].r;
     if (chamber_.isOutside(ri)) {
       std::cout << "NOT IN CHAMBER" << std::endl;
       lifecycle::fail();
       return;
     }
     bool overlap = false;
-    grid_.forEachNear(track_[i].cell, [&](int j) {
-      if (j >= i) return;
-      const double* rj = r_ + 3 * j;
-      const double dx = ri[0] - rj[0], dy = ri[1] - rj[1], dz = ri[2] - rj[2];
-      if (dx * dx + dy * dy + dz * dz < limit2) overlap = true;
+    grid_.forEachNear(track_[i].cell, [&](int first) {
+      for (int j = first; j >= 0; j = body_[j].next) {
+        if (j >= i) continue;
+        const double* rj = body_[j].r;
+        const double dx = ri[0] - rj[0], dy = ri[1] - rj[1], dz = ri[2] - rj[2];
+        if (dx * dx + dy * dy + dz * dz < limit2) overlap = true;
+      }
     });
     if (overlap) {
       std::cout << "OVERLAP" << std::endl;
@@ -108,16 +118,27 @@ void FastEngine::test() const {
 // Free flight under gravity g along -z for dt = now - stamp:
 //   x += vx dt, y += vy dt, z += vz dt - g dt^2 / 2, vz -= g dt.
 inline void FastEngine::fly(int i) {
-  Track& s = track_[i];
-  const double dt = now_ - s.stamp;
+  Body& b = body_[i];
+  const double dt = now_ - b.stamp;
   if (dt == 0.0) return;
-  double* r = r_ + 3 * i;
-  double* v = v_ + 3 * i;
-  r[0] += dt * v[0];
-  r[1] += dt * v[1];
-  r[2] += dt * v[2] - 0.5 * g_ * dt * dt;
-  v[2] -= g_ * dt;
-  s.stamp = now_;
+  b.r[0] += dt * b.v[0];
+  b.r[1] += dt * b.v[1];
+  b.r[2] += dt * b.v[2] - 0.5 * g_ * dt * dt;
+  b.v[2] -= g_ * dt;
+  b.stamp = now_;
+}
+
+inline void FastEngine::enterCell(int i) {
+  int& head = grid_.head(grid_.index(track_[i].cell));
+  body_[i].next = head;
+  head = i;
+}
+
+// The lists are short (about one sphere per cell): removal walks them.
+inline void FastEngine::leaveCell(int i) {
+  int* link = &grid_.head(grid_.index(track_[i].cell));
+  while (*link != i) link = &body_[*link].next;
+  *link = body_[i].next;
 }
 
 inline void FastEngine::bringChamber() {
@@ -130,43 +151,35 @@ inline void FastEngine::bringChamber() {
 // The contact equation of the reference (Shot::examinePair). Both spheres
 // fall alike, so their relative motion is straight: with d = ri - rj and
 // w = vi - vj, both taken at the present (j flown there in the reckoning,
-// not in the shot), |d + w t|^2 = diam^2 reads
-//   a t^2 + 2 b t + c = 0,  a = w.w,  b = d.w,  c = d.d - diam^2.
+// not in its record), |d + w t|^2 = diam^2 reads
+//   f(t) = a t^2 + 2 b t + c = 0,  a = w.w,  b = d.w,  c = d.d - diam^2.
 // Only an approaching pair (b < 0) with D = b^2 - a c > 0 meets; the earlier
 // root -(b + sqrt(D)) / a is the contact, the later one the moment they
 // would part had they passed through each other. A pair that already
 // overlaps while approaching gets a negative time, as in the reference.
-inline double FastEngine::contactTime(int i, int j) const {
-  const double* ri = r_ + 3 * i;
-  const double* vi = v_ + 3 * i;
-  const double* rj = r_ + 3 * j;
-  const double* vj = v_ + 3 * j;
-  const double dt = now_ - track_[j].stamp;
-  const double dx = ri[0] - (rj[0] + vj[0] * dt);
-  const double dy = ri[1] - (rj[1] + vj[1] * dt);
-  const double dz = ri[2] - (rj[2] + vj[2] * dt - 0.5 * g_ * dt * dt);
-  const double wx = vi[0] - vj[0];
-  const double wy = vi[1] - vj[1];
-  const double wz = vi[2] - (vj[2] - g_ * dt);
+inline void FastEngine::lowerPair(int i, int j) {
+  if (j == i) return;
+  const Body& bi = body_[i];
+  const Body& bj = body_[j];
+  const double dt = now_ - bj.stamp;
+  const double dx = bi.r[0] - (bj.r[0] + bj.v[0] * dt);
+  const double dy = bi.r[1] - (bj.r[1] + bj.v[1] * dt);
+  const double dz = bi.r[2] - (bj.r[2] + bj.v[2] * dt - 0.5 * g_ * dt * dt);
+  const double wx = bi.v[0] - bj.v[0];
+  const double wy = bi.v[1] - bj.v[1];
+  const double wz = bi.v[2] - (bj.v[2] - g_ * dt);
   const double b = dx * wx + dy * wy + dz * wz;
-  if (!(b < 0.0)) return kNever;
+  if (!(b < 0.0)) return;
   const double a = wx * wx + wy * wy + wz * wz;
   const double c = dx * dx + dy * dy + dz * dz - diam2_;
   const double disc = b * b - a * c;
-  if (!(disc > 0.0)) return kNever;
-  return -(b + std::sqrt(disc)) / a;
-}
-
-inline void FastEngine::lowerPair(int i, int j) {
-  if (j == i) return;
-  const double t = contactTime(i, j);
-  if (t == kNever) return;
+  if (!(disc > 0.0)) return;
   Track& s = track_[i];
-  const double when = now_ + t;
+  const double when = now_ + -(b + std::sqrt(disc)) / a;
   if (when < s.t_pair) {
     s.t_pair = when;
     s.partner = j;
-    s.partner_changes = track_[j].changes;
+    s.partner_changes = bj.changes;
   }
 }
 
@@ -175,7 +188,7 @@ inline void FastEngine::lowerPair(int i, int j) {
 void FastEngine::predictSurface(int i) {
   bringChamber();
   Track& s = track_[i];
-  const double t = chamber_.detect(r_ + 3 * i, v_ + 3 * i, kNever);
+  const double t = chamber_.detect(body_[i].r, body_[i].v, kNever);
   if (t < kNever) {
     s.t_surface = now_ + t;
     s.surface_kind = chamber_.pendingImpact();
@@ -187,7 +200,7 @@ void FastEngine::predictSurface(int i) {
 
 void FastEngine::predictExit(int i) {
   Track& s = track_[i];
-  const double t = grid_.exitTime(s.cell, r_ + 3 * i, v_ + 3 * i, g_, s.exit_face);
+  const double t = grid_.exitTime(s.cell, body_[i].r, body_[i].v, g_, s.exit_face);
   s.t_exit = s.exit_face == CellGrid::kNoFace ? kNever : now_ + t;
 }
 
@@ -195,7 +208,9 @@ void FastEngine::predictPairs(int i) {
   Track& s = track_[i];
   s.t_pair = kNever;
   s.partner = -1;
-  grid_.forEachNear(s.cell, [this, i](int j) { lowerPair(i, j); });
+  grid_.forEachNear(s.cell, [this, i](int first) {
+    for (int j = first; j >= 0; j = body_[j].next) lowerPair(i, j);
+  });
 }
 
 void FastEngine::predictAll(int i) {
@@ -213,6 +228,25 @@ inline void FastEngine::requeue(int i) {
   queue_.update(i, key);
 }
 
+// The shot's own collision rule, applied to the two spheres' present state.
+void FastEngine::collidePair(int i, int j) {
+  Body& bi = body_[i];
+  Body& bj = body_[j];
+  for (int a = 0; a < 3; ++a) {
+    shot_.r_[i][a] = bi.r[a];
+    shot_.v_[i][a] = bi.v[a];
+    shot_.r_[j][a] = bj.r[a];
+    shot_.v_[j][a] = bj.v[a];
+  }
+  shot_.collidePair(i, j);
+  for (int a = 0; a < 3; ++a) {
+    bi.v[a] = shot_.v_[i][a];
+    bj.v[a] = shot_.v_[j][a];
+  }
+  ++bi.changes;
+  ++bj.changes;
+}
+
 void FastEngine::record(int kind, int i, int j) {
   last_ = EventRecord{origin_ + now_, kind, i, j};
   last_step_ = now_ - last_time_;
@@ -226,7 +260,7 @@ bool FastEngine::stepInternal() {
   const int i = queue_.top();
   Track& s = track_[i];
   if (t == s.t_pair) {
-    if (track_[s.partner].changes == s.partner_changes) return false;
+    if (body_[s.partner].changes == s.partner_changes) return false;
     // The partner's velocity changed: the contact will not happen.
     now_ = t;
     fly(i);
@@ -241,11 +275,13 @@ bool FastEngine::stepInternal() {
   now_ = t;
   fly(i);
   const int face = s.exit_face;
-  grid_.remove(i, grid_.index(s.cell));
+  leaveCell(i);
   s.cell[face / 2] += face % 2 == 0 ? -1 : 1;
-  grid_.insert(i, grid_.index(s.cell));
+  enterCell(i);
   predictExit(i);
-  grid_.forEachAhead(s.cell, face, [this, i](int j) { lowerPair(i, j); });
+  grid_.forEachAhead(s.cell, face, [this, i](int first) {
+    for (int j = first; j >= 0; j = body_[j].next) lowerPair(i, j);
+  });
   requeue(i);
   return true;
 }
@@ -263,20 +299,18 @@ bool FastEngine::carryOutNext(double end) {
     fly(i);
     if (t == s.t_pair) {
       const int j = s.partner;
-      Track& p = track_[j];
       fly(j);
       record(0, i, j);
-      shot_.collidePair(i, j);
-      ++s.changes;
-      ++p.changes;
+      collidePair(i, j);
       predictAll(i);
       predictAll(j);
     } else {
+      Body& b = body_[i];
       bringChamber();
       chamber_.setPendingImpact(s.surface_kind);
       record(s.surface_kind, i, -1);
-      chamber_.collide(r_ + 3 * i, v_ + 3 * i);
-      ++s.changes;
+      chamber_.collide(b.r, b.v);
+      ++b.changes;
       predictAll(i);
     }
     return true;
@@ -301,11 +335,11 @@ double FastEngine::timeToNextEvent() {
   now_ = present;
   for (const int i : moved) {
     Track& s = track_[i];
-    if (s.stamp == now_) continue;  // already restored
+    if (body_[i].stamp == now_) continue;  // already restored
     fly(i);
-    grid_.remove(i, grid_.index(s.cell));
-    grid_.locate(r_ + 3 * i, s.cell);
-    grid_.insert(i, grid_.index(s.cell));
+    leaveCell(i);
+    grid_.locate(body_[i].r, s.cell);
+    enterCell(i);
     predictExit(i);
     predictPairs(i);
     requeue(i);
@@ -320,15 +354,19 @@ void FastEngine::synchronise(double t) {
   double hi[3] = {-kNever, -kNever, -kNever};
   for (int i = 0; i < n_; ++i) {
     fly(i);
-    const double* r = r_ + 3 * i;
+    Body& b = body_[i];
+    double* r = shot_.r_[i];
+    double* v = shot_.v_[i];
     for (int a = 0; a < 3; ++a) {
+      r[a] = b.r[a];
+      v[a] = b.v[a];
       if (r[a] < lo[a]) lo[a] = r[a];
       if (r[a] > hi[a]) hi[a] = r[a];
     }
+    b.stamp = 0.0;
   }
   // t becomes time zero; the never-time stays the never-time.
   for (Track& s : track_) {
-    s.stamp = 0.0;
     s.t_pair -= t;
     s.t_surface -= t;
     s.t_exit -= t;

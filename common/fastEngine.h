@@ -17,9 +17,13 @@ class Shot;
 // sphere-pair collision rule.
 //
 // How it saves the work:
-// - Each sphere keeps the time at which its position and velocity in the
-//   shot are valid, and is flown to the present only when an event touches
-//   it or a prediction needs it; synchronise() brings all to one time.
+// - Each sphere keeps the time at which its position and velocity are
+//   valid, and is flown to the present only when an event touches it or a
+//   prediction needs it. The engine works on its own copy of the shot's
+//   positions and velocities, one cache line per sphere with the time and
+//   the link of its cell's list, which is what a search of the neighbouring
+//   cells reads; start() takes them from the shot, synchronise() brings all
+//   spheres to one time and writes them back.
 // - A sphere's next impact on the chamber is predicted once, when its
 //   velocity changes, and kept as an absolute time with its kind (the
 //   chamber's base follows a triangle wave known in advance, so the
@@ -66,15 +70,23 @@ class FastEngine {
   void setTrace(EventTrace* trace) { trace_ = trace; }
 
  private:
-  // Per sphere, what the hot loop needs together (one cache line).
+  // Per sphere, what a search for contacts reads of each neighbour: one
+  // cache line.
+  struct alignas(64) Body {
+    double r[3];       // position at stamp (z: the lowest point, as in the shot)
+    double v[3];       // velocity at stamp
+    double stamp;      // time at which r and v hold
+    int next;          // next sphere in the list of its cell, or -1
+    unsigned changes;  // velocity changes so far
+  };
+
+  // Per sphere, its predictions and its cell.
   struct Track {
-    double stamp;      // time at which the shot holds its position and velocity
     double t_pair;     // earliest known contact with another sphere
     double t_surface;  // its next impact on the chamber
     double t_exit;     // when it leaves its cell
     int partner;       // the sphere of t_pair, or -1
     unsigned partner_changes;  // that sphere's count of changes at prediction
-    unsigned changes;  // velocity changes so far
     int cell[3];       // coordinates of its cell
     int surface_kind;  // the chamber's code for the impact at t_surface
     int exit_face;     // CellGrid::Face of the exit at t_exit
@@ -87,10 +99,8 @@ class FastEngine {
   void fly(int i);
   // Moves the chamber's base to the present.
   void bringChamber();
-  // Time from the present to the contact of sphere i (at the present) with
-  // sphere j, or kNever.
-  double contactTime(int i, int j) const;
-  // Lowers i's pair prediction to the contact with j if that comes earlier.
+  // Lowers i's pair prediction (i at the present) to its contact with j if
+  // that comes earlier.
   void lowerPair(int i, int j);
   // All of i's predictions after its velocity changed; requeues it.
   void predictAll(int i);
@@ -102,11 +112,13 @@ class FastEngine {
   // stale contact) and returns true; false when the top is an event.
   bool stepInternal();
   void record(int kind, int i, int j);
+  // Carries out the contact of i and j, both at the present.
+  void collidePair(int i, int j);
+  void enterCell(int i);
+  void leaveCell(int i);
 
   Shot& shot_;
   Chamber& chamber_;
-  double* r_;  // the shot's position block, 3 per sphere
-  double* v_;  // the shot's velocity block
   int n_;
   double g_;
   double diam2_;
@@ -117,6 +129,7 @@ class FastEngine {
   double last_step_;
   EventRecord last_;
   EventTrace* trace_;
+  std::vector<Body> body_;
   std::vector<Track> track_;
   CellGrid grid_;
   EventQueue queue_;
