@@ -222,7 +222,7 @@ class BadInput : public ::testing::Test {
     EXPECT_EQ(snapshot(dir), expected) << label;
   }
 
-  ScopedTempDir dir_;
+  ScopedTempDir dir_{testing_support::scratchParent()};
   int runs_ = 0;
 };
 

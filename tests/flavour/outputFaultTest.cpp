@@ -70,7 +70,7 @@ void expectNoTemporary(const std::string& dir) {
 
 class OutputFault : public ::testing::Test {
  protected:
-  ScopedTempDir dir_;
+  ScopedTempDir dir_{testing_support::scratchParent()};
 };
 
 // A directory in the way of a result file: the rename onto it fails.

@@ -42,6 +42,12 @@ inline std::string builtProgram(const std::string& name) {
   return access(path.c_str(), X_OK) == 0 ? path : std::string();
 }
 
+// A place for run directories: the memory file system when there is one (the
+// cases lay out many small files), else the system's temporary directory.
+inline std::string scratchParent() {
+  return access("/dev/shm", W_OK) == 0 ? "/dev/shm" : std::string();
+}
+
 struct ChildOptions {
   std::vector<std::string> unset;     // environment variables taken away
   std::vector<std::string> set;       // "NAME=value" added to the environment

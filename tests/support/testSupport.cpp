@@ -10,10 +10,12 @@
 
 namespace testing_support {
 
-ScopedTempDir::ScopedTempDir() {
+ScopedTempDir::ScopedTempDir(const std::string& parent) {
   char buffer[4096];
   if (getcwd(buffer, sizeof buffer) != nullptr) previous_ = buffer;
-  std::string tmpl = (std::filesystem::temp_directory_path() / "shotsim-XXXXXX").string();
+  const std::filesystem::path base =
+      parent.empty() ? std::filesystem::temp_directory_path() : std::filesystem::path(parent);
+  std::string tmpl = (base / "shotsim-XXXXXX").string();
   char* made = mkdtemp(tmpl.data());
   if (made == nullptr) std::abort();
   path_ = made;

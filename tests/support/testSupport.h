@@ -10,7 +10,8 @@ namespace testing_support {
 // files into the working directory, so every test that writes runs in one.
 class ScopedTempDir {
  public:
-  ScopedTempDir();
+  // In the system's temporary directory, or in the given one.
+  explicit ScopedTempDir(const std::string& parent = std::string());
   ~ScopedTempDir();
   ScopedTempDir(const ScopedTempDir&) = delete;
   ScopedTempDir& operator=(const ScopedTempDir&) = delete;
