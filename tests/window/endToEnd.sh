@@ -28,7 +28,7 @@ if [ "${1:-}" = --in-display ]; then
   # at that moment.
   rm -f top.hist bot.hist
   "$probe" key:space
-  for _ in $(seq 50); do
+  for _ in $(seq 300); do
     [ -s top.hist ] && [ -s bot.hist ] && break
     sleep 0.1
   done
