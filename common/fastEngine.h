@@ -45,18 +45,21 @@ class FastEngine {
   FastEngine(const FastEngine&) = delete;
   FastEngine& operator=(const FastEngine&) = delete;
 
-  // Predicts every event from the shot's present state, at time zero of a
-  // new run. The positions must stay in place until synchronise().
+  // Takes the shot's positions and velocities as the state at time zero of
+  // a new run and predicts every event. Changes to the shot's state are not
+  // seen until the next start().
   void start();
   // The check of the reference start-up, using the cells: ends the process
   // with "NOT IN CHAMBER" or "OVERLAP" unless every sphere is inside and no
   // pair overlaps beyond the tolerance. Must follow start().
   void test() const;
-  // Carries out, in time order, the bookkeeping up to and including the
-  // next event if that comes before time end (counted from the origin), and
-  // returns true; returns false, doing nothing, when it does not.
+  // Takes the internal steps (cell exits, dropped contacts) before time end
+  // (counted from the origin) in time order, up to the first event before
+  // end; carries that out and returns true, or returns false when no event
+  // comes before end.
   bool carryOutNext(double end);
-  // Brings every sphere and the base to time t and makes it the origin.
+  // Brings every sphere and the base to time t, writes the positions and
+  // velocities to the shot, and makes t the origin.
   void synchronise(double t);
 
   // The event carried out last, and the time from the event before it (or
