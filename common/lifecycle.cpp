@@ -47,6 +47,10 @@ void fail() {
   }
 }
 
+void failAtEnd() {
+  if (g_status == 0) g_status = 1;
+}
+
 void exitRun(int status) {
   if (status != 0) g_status = status;
   g_phase = Phase::TearingDown;

@@ -33,6 +33,11 @@ void beginRun();
 // records the failure and returns, and the caller skips what it cannot do.
 void fail();
 
+// Records a failure that does not stop the run (a result file that could
+// not be written while the others still can): the process goes on and ends
+// with status 1.
+void failAtEnd();
+
 // Ends the process through the normal exit path with the given status
 // (used by the batch programs when they are interrupted).
 [[noreturn]] void exitRun(int status);

@@ -278,8 +278,11 @@ void Stats2Dr::write(std::ostream& os) const {
 }
 
 void Stats2Dr::dump(const char* filename) const {
+  // A ring file that cannot be written does not stop the run, but the
+  // process still ends with status 1 so the loss is not taken for success.
   if (!writeSafely(filename, [this](std::ostream& os) { write(os); })) {
     reportWriteError(filename);
+    lifecycle::failAtEnd();
   }
 }
 

@@ -86,9 +86,9 @@ TEST_F(OutputFault, AResultNameTakenByADirectoryIsReportedAndTheRestIsWritten) {
       {"bot.hist", {"bot.hist"}, 1},
   };
   if (kDrum) {
-    // The ring histograms are written once more at start-up, and their
-    // failure does not end the run or change its status.
-    cases[2] = {"bot.hist", {"bot.hist", "bot.hist"}, 0};
+    // The ring histograms are written once more at start-up; their failure
+    // does not end the run, but the process ends with status 1.
+    cases[2] = {"bot.hist", {"bot.hist", "bot.hist"}, 1};
   } else {
     cases.push_back({"top.zone", {"top.zone"}, 1});
   }
