@@ -54,6 +54,9 @@ void catchStopSignals() {
   struct sigaction action;
   std::memset(&action, 0, sizeof action);
   action.sa_handler = requestStop;
+  // Calls the signal interrupts (a write to a pipe) carry on as if nothing
+  // happened; the flag alone ends the run.
+  action.sa_flags = SA_RESTART;
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
