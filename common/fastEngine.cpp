@@ -157,7 +157,7 @@ inline void FastEngine::bringChamber() {
 // root -(b + sqrt(D)) / a is the contact, the later one the moment they
 // would part had they passed through each other. A pair that already
 // overlaps while approaching gets a negative time, as in the reference.
-inline void FastEngine::lowerPair(int i, int j) {
+__attribute__((always_inline)) inline void FastEngine::lowerPair(int i, int j) {
   if (j == i) return;
   const Body& bi = body_[i];
   const Body& bj = body_[j];
