@@ -1,10 +1,15 @@
 #include "cellGrid.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace {
 // Cells along one axis; the coordinates are kept in int.
 constexpr int kMaxPerAxis = 1 << 15;
+// Room per cell at first: its count and 7 spheres, more than cells a
+// diameter wide hold but in a dense corner.
+constexpr int kFirstStride = 8;
 }  // namespace
 
 void CellGrid::build(const double lo[3], const double hi[3], double min_width,
@@ -30,7 +35,76 @@ void CellGrid::build(const double lo[3], const double hi[3], double min_width,
     width_[a] = count_[a] > 1 ? span / count_[a] : width;
     width_inv_[a] = 1.0 / width_[a];
   }
-  head_.assign(static_cast<std::size_t>(count_[0]) * count_[1] * count_[2], -1);
+  cells_ = static_cast<std::size_t>(count_[0]) * count_[1] * count_[2];
+  stride_ = kFirstStride;
+  // One int more than the cells: gather() copies a cell's room plus the
+  // count of the cell after it.
+  slots_.assign(cells_ * kFirstStride + 1, 0);
+}
+
+// Each cell's whole room is copied, filled or not, and the end of the output
+// moves on by its count, so that the next cell's copy overwrites the unused
+// part: the copying takes no decision that depends on the counts.
+int CellGrid::gather(int x0, int x1, int y0, int y1, int z0, int z1, int* out) const {
+  // Members in locals: out may alias them as far as the compiler knows.
+  const int nx = count_[0];
+  const int ny = count_[1];
+  const std::size_t stride = static_cast<std::size_t>(stride_);
+  const int* slots = slots_.data();
+  if (x0 < 0) x0 = 0;
+  if (y0 < 0) y0 = 0;
+  if (z0 < 0) z0 = 0;
+  if (x1 >= nx) x1 = nx - 1;
+  if (y1 >= ny) y1 = ny - 1;
+  if (z1 >= count_[2]) z1 = count_[2] - 1;
+  const int span = x1 - x0 + 1;
+  int k = 0;
+  for (int z = z0; z <= z1; ++z) {
+    for (int y = y0; y <= y1; ++y) {
+      const int* cell = slots + static_cast<std::size_t>((z * ny + y) * nx + x0) * stride;
+      if (stride == kFirstStride) {
+        for (int x = 0; x < span; ++x, cell += kFirstStride) {
+          std::memcpy(out + k, cell + 1, kFirstStride * sizeof(int));
+          k += cell[0];
+        }
+      } else {
+        for (int x = 0; x < span; ++x, cell += stride) {
+          std::memcpy(out + k, cell + 1, (stride - 1) * sizeof(int));
+          k += cell[0];
+        }
+      }
+    }
+  }
+  return k;
+}
+
+void CellGrid::clear() {
+  for (std::size_t c = 0; c < cells_; ++c) slots_[c * stride_] = 0;
+}
+
+void CellGrid::insert(int cell, int i) {
+  int* slots = &slots_[static_cast<std::size_t>(cell) * stride_];
+  if (slots[0] + 1 == stride_) {
+    // The cell is full: every cell gets twice the room.
+    const int stride = 2 * stride_;
+    std::vector<int> wider(cells_ * stride + 1, 0);
+    for (std::size_t c = 0; c < cells_; ++c) {
+      const int* from = &slots_[c * stride_];
+      std::copy(from, from + from[0] + 1, &wider[c * stride]);
+    }
+    slots_.swap(wider);
+    stride_ = stride;
+    slots = &slots_[static_cast<std::size_t>(cell) * stride_];
+  }
+  slots[++slots[0]] = i;
+}
+
+// The last sphere of the cell takes the place of the one that leaves.
+void CellGrid::remove(int cell, int i) {
+  int* slots = &slots_[static_cast<std::size_t>(cell) * stride_];
+  int k = 1;
+  while (slots[k] != i) ++k;
+  slots[k] = slots[slots[0]--];
 }
 
 void CellGrid::locate(const double* r, int c[3]) const {

@@ -6,16 +6,20 @@
 #include <vector>
 
 // Indexed binary min-heap over the spheres: each sphere id 0..n-1 holds one
-// key, the time of its earliest event. The top is the sphere with the
-// smallest key, of equal keys the smallest id, so the order of events does
-// not depend on the history of the heap. Changing a key costs O(log n).
+// key, the time of its earliest event, and a fixed tag. The top is the
+// sphere with the smallest key, of equal keys the smallest tag, so the order
+// of events depends neither on the history of the heap nor on how the ids
+// are numbered (the engine gives each sphere's number in the shot as its
+// tag). Changing a key costs O(log n).
 class EventQueue {
  public:
-  // n ids, all keys set from keys[0..n-1] at once in O(n).
-  void assign(const double* keys, int n) {
+  // n ids, all keys and tags set from keys[0..n-1] and tags[0..n-1] at once
+  // in O(n).
+  void assign(const double* keys, const int* tags, int n) {
     heap_.resize(static_cast<std::size_t>(n));
     pos_.resize(static_cast<std::size_t>(n));
-    for (int i = 0; i < n; ++i) heap_[i] = Entry{keys[i], i};
+    tag_.assign(tags, tags + n);
+    for (int i = 0; i < n; ++i) heap_[i] = Entry{keys[i], tags[i], i};
     for (int k = n / 2 - 1; k >= 0; --k) {
       const Entry e = heap_[k];
       siftDown(k, e);
@@ -31,7 +35,7 @@ class EventQueue {
   // Gives id a new key and restores the heap order.
   void update(int id, double key) {
     const int k = pos_[id];
-    const Entry e{key, id};
+    const Entry e{key, tag_[id], id};
     if (k > 0 && less(e, heap_[(k - 1) / 2])) {
       siftUp(k, e);
     } else {
@@ -50,11 +54,12 @@ class EventQueue {
  private:
   struct Entry {
     double key;
+    int tag;
     int id;
   };
 
   static bool less(const Entry& a, const Entry& b) {
-    return a.key < b.key || (a.key == b.key && a.id < b.id);
+    return a.key < b.key || (a.key == b.key && a.tag < b.tag);
   }
 
   // Moves the hole at k up until e fits, then puts e there.
@@ -88,6 +93,7 @@ class EventQueue {
 
   std::vector<Entry> heap_;
   std::vector<int> pos_;  // pos_[id]: where id stands in heap_
+  std::vector<int> tag_;  // tag_[id]: the tag of id
 };
 
 #endif

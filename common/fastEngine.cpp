@@ -1,6 +1,9 @@
 #include "fastEngine.h"
 
 #include <cmath>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <iostream>
 
 #include "chamber.h"
@@ -21,7 +24,7 @@ std::size_t maxCells(int n) { return 4 * static_cast<std::size_t>(n) + 4096; }
 FastEngine::FastEngine(Shot& shot, Chamber& chamber)
     : shot_(shot), chamber_(chamber), n_(0), g_(0.0),
       diam2_(0.0), now_(0.0), chamber_time_(0.0), origin_(0.0), last_time_(0.0),
-      last_step_(0.0), last_{0.0, 0, -1, -1}, trace_(nullptr) {}
+      last_step_(0.0), last_{0.0, 0, -1, -1}, trace_(nullptr), exits_since_sort_(0) {}
 
 void FastEngine::start() {
   n_ = shot_.n_;
@@ -35,14 +38,15 @@ void FastEngine::start() {
   last_ = EventRecord{0.0, 0, -1, -1};
   track_.assign(static_cast<std::size_t>(n_), Track{});
   body_.assign(static_cast<std::size_t>(n_), Body{});
+  shot_id_.resize(static_cast<std::size_t>(n_));
   for (int i = 0; i < n_; ++i) {
+    shot_id_[i] = i;
     Body& b = body_[i];
     for (int a = 0; a < 3; ++a) {
       b.r[a] = shot_.r_[i][a];
       b.v[a] = shot_.v_[i][a];
     }
     b.stamp = 0.0;
-    b.next = -1;
     b.changes = 0;
   }
   rebuild();
@@ -74,18 +78,53 @@ void FastEngine::rebuild() {
     grid_.locate(body_[i].r, track_[i].cell);
     enterCell(i);
   }
-  std::vector<double> keys(static_cast<std::size_t>(n_));
   for (int i = 0; i < n_; ++i) {
     predictSurface(i);
     predictExit(i);
     predictPairs(i);
+  }
+  sortByCell();
+}
+
+// A counting sort of the slots by the index of their cell, keeping the
+// order of the slots within a cell.
+void FastEngine::sortByCell() {
+  const std::size_t n = static_cast<std::size_t>(n_);
+  std::vector<int> first(grid_.size() + 1, 0);  // first new slot of each cell
+  for (int i = 0; i < n_; ++i) ++first[grid_.index(track_[i].cell) + 1];
+  for (std::size_t c = 1; c < first.size(); ++c) first[c] += first[c - 1];
+  std::vector<int> slot(n);  // old slot -> new slot
+  for (int i = 0; i < n_; ++i) slot[i] = first[grid_.index(track_[i].cell)]++;
+  std::vector<Body> body(n);
+  std::vector<Track> track(n);
+  std::vector<int> shot_id(n);
+  for (int i = 0; i < n_; ++i) {
+    body[slot[i]] = body_[i];
+    track[slot[i]] = track_[i];
+    shot_id[slot[i]] = shot_id_[i];
+  }
+  for (Track& s : track) {
+    if (s.partner >= 0) s.partner = slot[s.partner];
+  }
+  body_.swap(body);
+  track_.swap(track);
+  shot_id_.swap(shot_id);
+  grid_.clear();
+  for (int i = 0; i < n_; ++i) enterCell(i);
+  fillQueue();
+  exits_since_sort_ = 0;
+}
+
+void FastEngine::fillQueue() {
+  std::vector<double> keys(static_cast<std::size_t>(n_));
+  for (int i = 0; i < n_; ++i) {
     const Track& s = track_[i];
     double key = s.t_pair;
     if (s.t_surface < key) key = s.t_surface;
     if (s.t_exit < key) key = s.t_exit;
     keys[i] = key;
   }
-  queue_.assign(keys.data(), n_);
+  queue_.assign(keys.data(), shot_id_.data(), n_);
 }
 
 void FastEngine::test() const {
@@ -99,13 +138,11 @@ void FastEngine::test() const {
       return;
     }
     bool overlap = false;
-    grid_.forEachNear(track_[i].cell, [&](int first) {
-      for (int j = first; j >= 0; j = body_[j].next) {
-        if (j >= i) continue;
-        const double* rj = body_[j].r;
-        const double dx = ri[0] - rj[0], dy = ri[1] - rj[1], dz = ri[2] - rj[2];
-        if (dx * dx + dy * dy + dz * dz < limit2) overlap = true;
-      }
+    grid_.forEachNear(track_[i].cell, [&](int j) {
+      if (j >= i) return;
+      const double* rj = body_[j].r;
+      const double dx = ri[0] - rj[0], dy = ri[1] - rj[1], dz = ri[2] - rj[2];
+      if (dx * dx + dy * dy + dz * dz < limit2) overlap = true;
     });
     if (overlap) {
       std::cout << "OVERLAP" << std::endl;
@@ -129,16 +166,11 @@ inline void FastEngine::fly(int i) {
 }
 
 inline void FastEngine::enterCell(int i) {
-  int& head = grid_.head(grid_.index(track_[i].cell));
-  body_[i].next = head;
-  head = i;
+  grid_.insert(grid_.index(track_[i].cell), i);
 }
 
-// The lists are short (about one sphere per cell): removal walks them.
 inline void FastEngine::leaveCell(int i) {
-  int* link = &grid_.head(grid_.index(track_[i].cell));
-  while (*link != i) link = &body_[*link].next;
-  *link = body_[i].next;
+  grid_.remove(grid_.index(track_[i].cell), i);
 }
 
 inline void FastEngine::bringChamber() {
@@ -157,29 +189,97 @@ inline void FastEngine::bringChamber() {
 // root -(b + sqrt(D)) / a is the contact, the later one the moment they
 // would part had they passed through each other. A pair that already
 // overlaps while approaching gets a negative time, as in the reference.
-__attribute__((always_inline)) inline void FastEngine::lowerPair(int i, int j) {
-  if (j == i) return;
+// Sphere i itself has d = w = 0, so b = 0: it never meets itself.
+//
+// The candidates are first gathered from the cells, then reckoned in one
+// loop without branches on the roots (a root is reckoned for every pair,
+// sqrt giving NaN where there is none, and kept only for a pair that
+// meets), which a processor runs far faster than one that guesses, pair by
+// pair, whether the spheres meet.
+void FastEngine::lowerPairs(int i, int count) {
+  int* near = near_.data();
   const Body& bi = body_[i];
-  const Body& bj = body_[j];
-  const double dt = now_ - bj.stamp;
-  const double dx = bi.r[0] - (bj.r[0] + bj.v[0] * dt);
-  const double dy = bi.r[1] - (bj.r[1] + bj.v[1] * dt);
-  const double dz = bi.r[2] - (bj.r[2] + bj.v[2] * dt - 0.5 * g_ * dt * dt);
-  const double wx = bi.v[0] - bj.v[0];
-  const double wy = bi.v[1] - bj.v[1];
-  const double wz = bi.v[2] - (bj.v[2] - g_ * dt);
-  const double b = dx * wx + dy * wy + dz * wz;
-  if (!(b < 0.0)) return;
-  const double a = wx * wx + wy * wy + wz * wz;
-  const double c = dx * dx + dy * dy + dz * dz - diam2_;
-  const double disc = b * b - a * c;
-  if (!(disc > 0.0)) return;
+  const double now = now_;
+  const double g = g_;
+  const double diam2 = diam2_;
   Track& s = track_[i];
-  const double when = now_ + -(b + std::sqrt(disc)) / a;
-  if (when < s.t_pair) {
-    s.t_pair = when;
-    s.partner = j;
-    s.partner_changes = bj.changes;
+  double best = s.t_pair;
+  int partner = -1;
+#if defined(__SSE2__)
+  // Two candidates at a time, one in each half of a register, with the
+  // same operations in the same order as the one-at-a-time loop below, so
+  // that both give the same roots to the last bit. An odd count is made
+  // even with sphere i itself, which never meets.
+  near[count] = i;
+  const __m128d rix = _mm_set1_pd(bi.r[0]), riy = _mm_set1_pd(bi.r[1]), riz = _mm_set1_pd(bi.r[2]);
+  const __m128d vix = _mm_set1_pd(bi.v[0]), viy = _mm_set1_pd(bi.v[1]), viz = _mm_set1_pd(bi.v[2]);
+  const __m128d vnow = _mm_set1_pd(now), vg = _mm_set1_pd(g), vhalfg = _mm_set1_pd(0.5 * g);
+  const __m128d vdiam2 = _mm_set1_pd(diam2), zero = _mm_setzero_pd(), one = _mm_set1_pd(1.0);
+  const __m128d never = _mm_set1_pd(kNever);
+  for (int k = 0; k < count; k += 2) {
+    const Body& p = body_[near[k]];
+    const Body& q = body_[near[k + 1]];
+    const __m128d dt = _mm_sub_pd(vnow, _mm_set_pd(q.stamp, p.stamp));
+    const __m128d rx = _mm_set_pd(q.r[0], p.r[0]), ry = _mm_set_pd(q.r[1], p.r[1]);
+    const __m128d rz = _mm_set_pd(q.r[2], p.r[2]);
+    const __m128d vx = _mm_set_pd(q.v[0], p.v[0]), vy = _mm_set_pd(q.v[1], p.v[1]);
+    const __m128d vz = _mm_set_pd(q.v[2], p.v[2]);
+    const __m128d dx = _mm_sub_pd(rix, _mm_add_pd(rx, _mm_mul_pd(vx, dt)));
+    const __m128d dy = _mm_sub_pd(riy, _mm_add_pd(ry, _mm_mul_pd(vy, dt)));
+    const __m128d dz = _mm_sub_pd(
+        riz, _mm_sub_pd(_mm_add_pd(rz, _mm_mul_pd(vz, dt)), _mm_mul_pd(_mm_mul_pd(vhalfg, dt), dt)));
+    const __m128d wx = _mm_sub_pd(vix, vx);
+    const __m128d wy = _mm_sub_pd(viy, vy);
+    const __m128d wz = _mm_sub_pd(viz, _mm_sub_pd(vz, _mm_mul_pd(vg, dt)));
+    const __m128d b = _mm_add_pd(_mm_add_pd(_mm_mul_pd(dx, wx), _mm_mul_pd(dy, wy)), _mm_mul_pd(dz, wz));
+    const __m128d a = _mm_add_pd(_mm_add_pd(_mm_mul_pd(wx, wx), _mm_mul_pd(wy, wy)), _mm_mul_pd(wz, wz));
+    const __m128d c = _mm_sub_pd(
+        _mm_add_pd(_mm_add_pd(_mm_mul_pd(dx, dx), _mm_mul_pd(dy, dy)), _mm_mul_pd(dz, dz)), vdiam2);
+    const __m128d disc = _mm_sub_pd(_mm_mul_pd(b, b), _mm_mul_pd(a, c));
+    const __m128d den = _mm_add_pd(a, _mm_and_pd(_mm_cmpeq_pd(a, zero), one));
+    const __m128d root = _mm_div_pd(_mm_xor_pd(_mm_add_pd(b, _mm_sqrt_pd(disc)), _mm_set1_pd(-0.0)), den);
+    const __m128d meets = _mm_and_pd(_mm_cmplt_pd(b, zero), _mm_cmpgt_pd(disc, zero));
+    const __m128d when =
+        _mm_or_pd(_mm_and_pd(meets, _mm_add_pd(vnow, root)), _mm_andnot_pd(meets, never));
+    const double w0 = _mm_cvtsd_f64(when);
+    const double w1 = _mm_cvtsd_f64(_mm_unpackhi_pd(when, when));
+    if (w0 < best) {
+      best = w0;
+      partner = near[k];
+    }
+    if (w1 < best) {
+      best = w1;
+      partner = near[k + 1];
+    }
+  }
+#else
+  for (int k = 0; k < count; ++k) {
+    const int j = near[k];
+    const Body& bj = body_[j];
+    const double dt = now - bj.stamp;
+    const double dx = bi.r[0] - (bj.r[0] + bj.v[0] * dt);
+    const double dy = bi.r[1] - (bj.r[1] + bj.v[1] * dt);
+    const double dz = bi.r[2] - (bj.r[2] + bj.v[2] * dt - 0.5 * g * dt * dt);
+    const double wx = bi.v[0] - bj.v[0];
+    const double wy = bi.v[1] - bj.v[1];
+    const double wz = bi.v[2] - (bj.v[2] - g * dt);
+    const double b = dx * wx + dy * wy + dz * wz;
+    const double a = wx * wx + wy * wy + wz * wz;
+    const double c = dx * dx + dy * dy + dz * dz - diam2;
+    const double disc = b * b - a * c;
+    if (b < 0.0 && disc > 0.0) {
+      const double when = now + -(b + std::sqrt(disc)) / a;
+      if (when < best) {
+        best = when;
+        partner = j;
+      }
+    }
+  }
+#endif
+  if (partner >= 0) {
+    s.t_pair = best;
+    s.partner = partner;
+    s.partner_changes = body_[partner].changes;
   }
 }
 
@@ -208,9 +308,8 @@ void FastEngine::predictPairs(int i) {
   Track& s = track_[i];
   s.t_pair = kNever;
   s.partner = -1;
-  grid_.forEachNear(s.cell, [this, i](int first) {
-    for (int j = first; j >= 0; j = body_[j].next) lowerPair(i, j);
-  });
+  if (near_.size() < grid_.gatherRoom()) near_.resize(grid_.gatherRoom());
+  lowerPairs(i, grid_.gatherNear(s.cell, near_.data()));
 }
 
 void FastEngine::predictAll(int i) {
@@ -232,23 +331,25 @@ inline void FastEngine::requeue(int i) {
 void FastEngine::collidePair(int i, int j) {
   Body& bi = body_[i];
   Body& bj = body_[j];
+  const int si = shot_id_[i];
+  const int sj = shot_id_[j];
   for (int a = 0; a < 3; ++a) {
-    shot_.r_[i][a] = bi.r[a];
-    shot_.v_[i][a] = bi.v[a];
-    shot_.r_[j][a] = bj.r[a];
-    shot_.v_[j][a] = bj.v[a];
+    shot_.r_[si][a] = bi.r[a];
+    shot_.v_[si][a] = bi.v[a];
+    shot_.r_[sj][a] = bj.r[a];
+    shot_.v_[sj][a] = bj.v[a];
   }
-  shot_.collidePair(i, j);
+  shot_.collidePair(si, sj);
   for (int a = 0; a < 3; ++a) {
-    bi.v[a] = shot_.v_[i][a];
-    bj.v[a] = shot_.v_[j][a];
+    bi.v[a] = shot_.v_[si][a];
+    bj.v[a] = shot_.v_[sj][a];
   }
   ++bi.changes;
   ++bj.changes;
 }
 
 void FastEngine::record(int kind, int i, int j) {
-  last_ = EventRecord{origin_ + now_, kind, i, j};
+  last_ = EventRecord{origin_ + now_, kind, shot_id_[i], j < 0 ? -1 : shot_id_[j]};
   last_step_ = now_ - last_time_;
   last_time_ = now_;
   if (trace_ != nullptr) trace_->onEvent(last_);
@@ -274,14 +375,14 @@ bool FastEngine::stepInternal() {
   // predictions still hold.
   now_ = t;
   fly(i);
+  ++exits_since_sort_;
   const int face = s.exit_face;
   leaveCell(i);
   s.cell[face / 2] += face % 2 == 0 ? -1 : 1;
   enterCell(i);
   predictExit(i);
-  grid_.forEachAhead(s.cell, face, [this, i](int first) {
-    for (int j = first; j >= 0; j = body_[j].next) lowerPair(i, j);
-  });
+  if (near_.size() < grid_.gatherRoom()) near_.resize(grid_.gatherRoom());
+  lowerPairs(i, grid_.gatherAhead(s.cell, face, near_.data()));
   requeue(i);
   return true;
 }
@@ -355,8 +456,8 @@ void FastEngine::synchronise(double t) {
   for (int i = 0; i < n_; ++i) {
     fly(i);
     Body& b = body_[i];
-    double* r = shot_.r_[i];
-    double* v = shot_.v_[i];
+    double* r = shot_.r_[shot_id_[i]];
+    double* v = shot_.v_[shot_id_[i]];
     for (int a = 0; a < 3; ++a) {
       r[a] = b.r[a];
       v[a] = b.v[a];
@@ -376,5 +477,9 @@ void FastEngine::synchronise(double t) {
   now_ = 0.0;
   chamber_time_ = 0.0;
   last_time_ = 0.0;
-  if (n_ > 0 && !grid_.covers(lo, hi)) rebuild();
+  if (n_ > 0 && !grid_.covers(lo, hi)) {
+    rebuild();
+  } else if (exits_since_sort_ > n_ / 2) {
+    sortByCell();
+  }
 }

@@ -37,6 +37,14 @@ class Shot;
 //   is stale: it is dropped when it comes up, and the sphere looks for its
 //   next contact again.
 //
+// - The spheres' records are kept in the order of their cells, so that the
+//   neighbours a search reads lie close together in memory. The order decays
+//   as spheres change cells; synchronise() sorts them again once about one
+//   sphere in two has. A record's place (its slot) is therefore not the
+//   sphere's number in the shot: shot_id_ maps one to the other, and every
+//   event and every tie between equal times is decided by the shot's
+//   numbers, so the order of the records changes no result.
+//
 // Times inside the engine run from an origin that synchronise() moves to
 // the present, so they stay as small as the reference loop's.
 class FastEngine {
@@ -79,7 +87,6 @@ class FastEngine {
     double r[3];       // position at stamp (z: the lowest point, as in the shot)
     double v[3];       // velocity at stamp
     double stamp;      // time at which r and v hold
-    int next;          // next sphere in the list of its cell, or -1
     unsigned changes;  // velocity changes so far
   };
 
@@ -98,13 +105,18 @@ class FastEngine {
   // Lays the cells over the spheres' present positions and predicts every
   // sphere's events anew (at start and when the spheres outgrew the cells).
   void rebuild();
+  // Puts the records in the order of their cells (every sphere at the
+  // present), keeping every prediction.
+  void sortByCell();
+  // Fills the queue from every sphere's predictions.
+  void fillQueue();
   // Flies sphere i to the present under gravity.
   void fly(int i);
   // Moves the chamber's base to the present.
   void bringChamber();
-  // Lowers i's pair prediction (i at the present) to its contact with j if
-  // that comes earlier.
-  void lowerPair(int i, int j);
+  // Lowers i's pair prediction (i at the present) to its earliest contact
+  // with one of the first count spheres of near_, if that comes earlier.
+  void lowerPairs(int i, int count);
   // All of i's predictions after its velocity changed; requeues it.
   void predictAll(int i);
   void predictSurface(int i);
@@ -132,8 +144,11 @@ class FastEngine {
   double last_step_;
   EventRecord last_;
   EventTrace* trace_;
-  std::vector<Body> body_;
-  std::vector<Track> track_;
+  std::vector<Body> body_;    // by slot
+  std::vector<Track> track_;  // by slot
+  std::vector<int> shot_id_;  // by slot: the sphere's number in the shot
+  long exits_since_sort_;     // cell changes since the records were sorted
+  std::vector<int> near_;     // slots of the spheres a search looks at
   CellGrid grid_;
   EventQueue queue_;
 };
