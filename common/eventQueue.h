@@ -18,7 +18,6 @@ class EventQueue {
   void assign(const double* keys, const int* tags, int n) {
     heap_.resize(static_cast<std::size_t>(n));
     pos_.resize(static_cast<std::size_t>(n));
-    tag_.assign(tags, tags + n);
     for (int i = 0; i < n; ++i) heap_[i] = Entry{keys[i], tags[i], i};
     for (int k = n / 2 - 1; k >= 0; --k) {
       const Entry e = heap_[k];
@@ -32,10 +31,11 @@ class EventQueue {
   double topKey() const { return heap_.empty() ? kNever : heap_[0].key; }
   double key(int id) const { return heap_[pos_[id]].key; }
 
-  // Gives id a new key and restores the heap order.
-  void update(int id, double key) {
+  // Gives id a new key (its tag, as given to assign) and restores the heap
+  // order.
+  void update(int id, double key, int tag) {
     const int k = pos_[id];
-    const Entry e{key, tag_[id], id};
+    const Entry e{key, tag, id};
     if (k > 0 && less(e, heap_[(k - 1) / 2])) {
       siftUp(k, e);
     } else {
@@ -93,7 +93,6 @@ class EventQueue {
 
   std::vector<Entry> heap_;
   std::vector<int> pos_;  // pos_[id]: where id stands in heap_
-  std::vector<int> tag_;  // tag_[id]: the tag of id
 };
 
 #endif

@@ -168,7 +168,8 @@ void Experiment::makeStep(double tstep) {
 // its internal steps (cell exits, dropped predictions) are not events.
 void Experiment::makeFastStep(double tstep) {
   const double start = tfull_;
-  while (fast_->carryOutNext(tstep)) {
+  const double end = fast_->now() + tstep;
+  while (fast_->carryOutNext(end)) {
 #ifdef DRUMSIM
     ++events_;
 #else
@@ -179,7 +180,7 @@ void Experiment::makeFastStep(double tstep) {
       reportCollapse();
     }
   }
-  fast_->synchronise(tstep);
+  fast_->endStep(end);
   tfull_ = start + tstep;
   tnext_ = fast_->timeToNextEvent();
 }

@@ -70,8 +70,8 @@ class CollapseGuard {
 // the reference loop (flies every sphere and asks the chamber for every
 // sphere's next impact at each event, O(n) per event), and FastEngine
 // (per-sphere clocks, cells and an event queue, O(log n) per event). With
-// the fast engine the positions and velocities in the shot are brought to
-// the present only when makeStep returns.
+// the fast engine the shot's positions and velocities are brought to the
+// present whenever they are read (through r_chunk, v_chunk or dumpState).
 class Experiment {
  public:
   enum class Engine { kReference, kFast };

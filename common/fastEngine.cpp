@@ -24,7 +24,14 @@ std::size_t maxCells(int n) { return 4 * static_cast<std::size_t>(n) + 4096; }
 FastEngine::FastEngine(Shot& shot, Chamber& chamber)
     : shot_(shot), chamber_(chamber), n_(0), g_(0.0),
       diam2_(0.0), now_(0.0), chamber_time_(0.0), origin_(0.0), last_time_(0.0),
-      last_step_(0.0), last_{0.0, 0, -1, -1}, trace_(nullptr), exits_since_sort_(0) {}
+      dirty_(false), last_step_(0.0), last_{0.0, 0, -1, -1}, trace_(nullptr),
+      exits_since_sort_(0) {}
+
+FastEngine::~FastEngine() {
+  if (shot_.keeper() != this) return;
+  bringShotToPresent();
+  shot_.setKeeper(nullptr);
+}
 
 void FastEngine::start() {
   n_ = shot_.n_;
@@ -36,11 +43,11 @@ void FastEngine::start() {
   last_time_ = 0.0;
   last_step_ = 0.0;
   last_ = EventRecord{0.0, 0, -1, -1};
+  dirty_ = false;
   track_.assign(static_cast<std::size_t>(n_), Track{});
   body_.assign(static_cast<std::size_t>(n_), Body{});
-  shot_id_.resize(static_cast<std::size_t>(n_));
   for (int i = 0; i < n_; ++i) {
-    shot_id_[i] = i;
+    track_[i].shot_id = i;
     Body& b = body_[i];
     for (int a = 0; a < 3; ++a) {
       b.r[a] = shot_.r_[i][a];
@@ -50,6 +57,7 @@ void FastEngine::start() {
     b.changes = 0;
   }
   rebuild();
+  shot_.setKeeper(this);
 }
 
 void FastEngine::rebuild() {
@@ -97,18 +105,15 @@ void FastEngine::sortByCell() {
   for (int i = 0; i < n_; ++i) slot[i] = first[grid_.index(track_[i].cell)]++;
   std::vector<Body> body(n);
   std::vector<Track> track(n);
-  std::vector<int> shot_id(n);
   for (int i = 0; i < n_; ++i) {
     body[slot[i]] = body_[i];
     track[slot[i]] = track_[i];
-    shot_id[slot[i]] = shot_id_[i];
   }
   for (Track& s : track) {
     if (s.partner >= 0) s.partner = slot[s.partner];
   }
   body_.swap(body);
   track_.swap(track);
-  shot_id_.swap(shot_id);
   grid_.clear();
   for (int i = 0; i < n_; ++i) enterCell(i);
   fillQueue();
@@ -117,14 +122,16 @@ void FastEngine::sortByCell() {
 
 void FastEngine::fillQueue() {
   std::vector<double> keys(static_cast<std::size_t>(n_));
+  std::vector<int> tags(static_cast<std::size_t>(n_));
   for (int i = 0; i < n_; ++i) {
     const Track& s = track_[i];
+    tags[i] = s.shot_id;
     double key = s.t_pair;
     if (s.t_surface < key) key = s.t_surface;
     if (s.t_exit < key) key = s.t_exit;
     keys[i] = key;
   }
-  queue_.assign(keys.data(), shot_id_.data(), n_);
+  queue_.assign(keys.data(), tags.data(), n_);
 }
 
 void FastEngine::test() const {
@@ -163,6 +170,18 @@ inline void FastEngine::fly(int i) {
   b.r[2] += dt * b.v[2] - 0.5 * g_ * dt * dt;
   b.v[2] -= g_ * dt;
   b.stamp = now_;
+}
+
+// The same flight, of a record to r and v at the present, the record left
+// as it is.
+inline void FastEngine::flown(const Body& b, double* r, double* v) const {
+  const double dt = now_ - b.stamp;
+  r[0] = b.r[0] + dt * b.v[0];
+  r[1] = b.r[1] + dt * b.v[1];
+  r[2] = b.r[2] + (dt * b.v[2] - 0.5 * g_ * dt * dt);
+  v[0] = b.v[0];
+  v[1] = b.v[1];
+  v[2] = b.v[2] - g_ * dt;
 }
 
 inline void FastEngine::enterCell(int i) {
@@ -324,32 +343,20 @@ inline void FastEngine::requeue(int i) {
   double key = s.t_pair;
   if (s.t_surface < key) key = s.t_surface;
   if (s.t_exit < key) key = s.t_exit;
-  queue_.update(i, key);
+  queue_.update(i, key, s.shot_id);
 }
 
 // The shot's own collision rule, applied to the two spheres' present state.
 void FastEngine::collidePair(int i, int j) {
   Body& bi = body_[i];
   Body& bj = body_[j];
-  const int si = shot_id_[i];
-  const int sj = shot_id_[j];
-  for (int a = 0; a < 3; ++a) {
-    shot_.r_[si][a] = bi.r[a];
-    shot_.v_[si][a] = bi.v[a];
-    shot_.r_[sj][a] = bj.r[a];
-    shot_.v_[sj][a] = bj.v[a];
-  }
-  shot_.collidePair(si, sj);
-  for (int a = 0; a < 3; ++a) {
-    bi.v[a] = shot_.v_[si][a];
-    bj.v[a] = shot_.v_[sj][a];
-  }
+  shot_.collidePair(bi.r, bi.v, bj.r, bj.v);
   ++bi.changes;
   ++bj.changes;
 }
 
 void FastEngine::record(int kind, int i, int j) {
-  last_ = EventRecord{origin_ + now_, kind, shot_id_[i], j < 0 ? -1 : shot_id_[j]};
+  last_ = EventRecord{origin_ + now_, kind, track_[i].shot_id, j < 0 ? -1 : track_[j].shot_id};
   last_step_ = now_ - last_time_;
   last_time_ = now_;
   if (trace_ != nullptr) trace_->onEvent(last_);
@@ -397,6 +404,7 @@ bool FastEngine::carryOutNext(double end) {
     // An event in the past (an overlap found late) is carried out at once,
     // the clock going back to it, as in the reference loop.
     now_ = t;
+    dirty_ = true;
     fly(i);
     if (t == s.t_pair) {
       const int j = s.partner;
@@ -420,8 +428,7 @@ bool FastEngine::carryOutNext(double end) {
 
 // The internal steps up to the next event are taken to learn its time, then
 // undone: the spheres they moved are flown back to the present and predicted
-// afresh there, in the cells where they now stand, so that the shot stays at
-// the present for its readers.
+// afresh there, in the cells where they now stand.
 double FastEngine::timeToNextEvent() {
   const double present = now_;
   std::vector<int> moved;
@@ -432,7 +439,7 @@ double FastEngine::timeToNextEvent() {
     if (!stepInternal()) break;
     moved.push_back(i);
   }
-  const double next = queue_.topKey();
+  const double next = queue_.topKey() - present;
   now_ = present;
   for (const int i : moved) {
     Track& s = track_[i];
@@ -448,25 +455,33 @@ double FastEngine::timeToNextEvent() {
   return next;
 }
 
-void FastEngine::synchronise(double t) {
-  now_ = t;
+void FastEngine::endStep(double end) {
+  now_ = end;
   bringChamber();
+  last_time_ = now_;
+  dirty_ = true;
+  if (now_ >= kOriginSpan) moveOrigin();
+  if (exits_since_sort_ > n_ / 2) sortByCell();
+}
+
+// Every time falls by the present time, which becomes zero: the records'
+// stamps, the predictions and the queue's keys (the never-time stays the
+// never-time). No sphere is flown, so the records change in nothing but
+// their clocks.
+void FastEngine::moveOrigin() {
+  const double t = now_;
   double lo[3] = {kNever, kNever, kNever};
   double hi[3] = {-kNever, -kNever, -kNever};
   for (int i = 0; i < n_; ++i) {
-    fly(i);
     Body& b = body_[i];
-    double* r = shot_.r_[shot_id_[i]];
-    double* v = shot_.v_[shot_id_[i]];
+    double r[3], v[3];
+    flown(b, r, v);
     for (int a = 0; a < 3; ++a) {
-      r[a] = b.r[a];
-      v[a] = b.v[a];
       if (r[a] < lo[a]) lo[a] = r[a];
       if (r[a] > hi[a]) hi[a] = r[a];
     }
-    b.stamp = 0.0;
+    b.stamp -= t;
   }
-  // t becomes time zero; the never-time stays the never-time.
   for (Track& s : track_) {
     s.t_pair -= t;
     s.t_surface -= t;
@@ -476,10 +491,17 @@ void FastEngine::synchronise(double t) {
   origin_ += t;
   now_ = 0.0;
   chamber_time_ = 0.0;
-  last_time_ = 0.0;
-  if (n_ > 0 && !grid_.covers(lo, hi)) {
-    rebuild();
-  } else if (exits_since_sort_ > n_ / 2) {
-    sortByCell();
+  last_time_ -= t;
+  // Spheres beyond the cells stand in the outermost ones, which is right
+  // but slow when many do: the cells are laid anew over the spheres.
+  if (n_ > 0 && !grid_.covers(lo, hi)) rebuild();
+}
+
+void FastEngine::bringShotToPresent() {
+  if (!dirty_) return;
+  for (int i = 0; i < n_; ++i) {
+    const int id = track_[i].shot_id;
+    flown(body_[i], shot_.r_[id], shot_.v_[id]);
   }
+  dirty_ = false;
 }

@@ -6,9 +6,9 @@
 #include "cellGrid.h"
 #include "eventQueue.h"
 #include "eventTrace.h"
+#include "shot.h"
 
 class Chamber;
-class Shot;
 
 // An event engine whose cost per event does not grow with the number of
 // spheres (but for the log n of its queue). It carries out the same events
@@ -20,10 +20,13 @@ class Shot;
 // - Each sphere keeps the time at which its position and velocity are
 //   valid, and is flown to the present only when an event touches it or a
 //   prediction needs it. The engine works on its own copy of the shot's
-//   positions and velocities, one cache line per sphere with the time and
-//   the link of its cell's list, which is what a search of the neighbouring
-//   cells reads; start() takes them from the shot, synchronise() brings all
-//   spheres to one time and writes them back.
+//   positions and velocities, one cache line per sphere with its time,
+//   which is what a search of the neighbouring cells reads; start() takes
+//   them from the shot. The engine then keeps the shot's state: whenever
+//   the shot is read, it first flies every sphere's copy to the present and
+//   writes it to the shot, leaving its own records as they are, so that
+//   when and how often the shot is read changes no result. A step that
+//   nobody reads costs nothing per sphere.
 // - A sphere's next impact on the chamber is predicted once, when its
 //   velocity changes, and kept as an absolute time with its kind (the
 //   chamber's base follows a triangle wave known in advance, so the
@@ -39,42 +42,49 @@ class Shot;
 //
 // - The spheres' records are kept in the order of their cells, so that the
 //   neighbours a search reads lie close together in memory. The order decays
-//   as spheres change cells; synchronise() sorts them again once about one
+//   as spheres change cells; endStep() sorts them again once about one
 //   sphere in two has. A record's place (its slot) is therefore not the
-//   sphere's number in the shot: shot_id_ maps one to the other, and every
+//   sphere's number in the shot: its Track holds that number, and every
 //   event and every tie between equal times is decided by the shot's
 //   numbers, so the order of the records changes no result.
 //
-// Times inside the engine run from an origin that synchronise() moves to
-// the present, so they stay as small as the reference loop's.
-class FastEngine {
+// Times inside the engine run from an origin that endStep() moves to the
+// present once it lies a time kOriginSpan back, so that they stay small.
+class FastEngine : private Shot::Keeper {
  public:
   FastEngine(Shot& shot, Chamber& chamber);
+  // Leaves the shot at the present, if it still keeps it.
+  ~FastEngine();
   FastEngine(const FastEngine&) = delete;
   FastEngine& operator=(const FastEngine&) = delete;
 
   // Takes the shot's positions and velocities as the state at time zero of
-  // a new run and predicts every event. Changes to the shot's state are not
-  // seen until the next start().
+  // a new run, predicts every event and keeps the shot's state from then
+  // on (until the shot is given a new state).
   void start();
   // The check of the reference start-up, using the cells: ends the process
   // with "NOT IN CHAMBER" or "OVERLAP" unless every sphere is inside and no
   // pair overlaps beyond the tolerance. Must follow start().
   void test() const;
+  // The present, counted from the origin.
+  double now() const { return now_; }
   // Takes the internal steps (cell exits, dropped contacts) before time end
   // (counted from the origin) in time order, up to the first event before
   // end; carries that out and returns true, or returns false when no event
   // comes before end.
   bool carryOutNext(double end);
-  // Brings every sphere and the base to time t, writes the positions and
-  // velocities to the shot, and makes t the origin.
-  void synchronise(double t);
+  // Ends a step at time end (counted from the origin, no event before it
+  // left): the present and the base move there.
+  void endStep(double end);
+
+  // How far the present may move from the origin before the origin follows.
+  static constexpr double kOriginSpan = 1.0;
 
   // The event carried out last, and the time from the event before it (or
   // from the last origin, if later) to it.
   const EventRecord& lastEvent() const { return last_; }
   double lastStep() const { return last_step_; }
-  // Time from the origin to the next event (its internal steps before it,
+  // Time from the present to the next event (its internal steps before it,
   // such as cell exits, looked ahead and undone).
   double timeToNextEvent();
   // Every event carried out goes to trace first; null for none.
@@ -100,8 +110,14 @@ class FastEngine {
     int cell[3];       // coordinates of its cell
     int surface_kind;  // the chamber's code for the impact at t_surface
     int exit_face;     // CellGrid::Face of the exit at t_exit
+    int shot_id;       // the sphere's number in the shot
   };
 
+  // Writes every sphere's position and velocity at the present to the shot
+  // (when they changed since the last time).
+  void bringShotToPresent() override;
+  // Makes the present the origin.
+  void moveOrigin();
   // Lays the cells over the spheres' present positions and predicts every
   // sphere's events anew (at start and when the spheres outgrew the cells).
   void rebuild();
@@ -112,6 +128,8 @@ class FastEngine {
   void fillQueue();
   // Flies sphere i to the present under gravity.
   void fly(int i);
+  // The position and velocity of record b at the present.
+  void flown(const Body& b, double* r, double* v) const;
   // Moves the chamber's base to the present.
   void bringChamber();
   // Lowers i's pair prediction (i at the present) to its earliest contact
@@ -140,13 +158,13 @@ class FastEngine {
   double now_;           // present time, from the origin
   double chamber_time_;  // time to which the base was moved
   double origin_;        // simulated time since the reset at time zero
-  double last_time_;     // time of the last event (or the origin, if later)
+  double last_time_;     // time of the last event (or the last step's end, if later)
+  bool dirty_;           // the shot is not at the present
   double last_step_;
   EventRecord last_;
   EventTrace* trace_;
   std::vector<Body> body_;    // by slot
   std::vector<Track> track_;  // by slot
-  std::vector<int> shot_id_;  // by slot: the sphere's number in the shot
   long exits_since_sort_;     // cell changes since the records were sorted
   std::vector<int> near_;     // slots of the spheres a search looks at
   CellGrid grid_;

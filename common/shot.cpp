@@ -133,6 +133,7 @@ bool Shot::overlapsEarlier(int i) const {
 }
 
 long Shot::distribute(Chamber& chamber) {
+  keeper_ = nullptr;  // the state drawn here is the present one
   const long seed = seed_fixed_ ? seed_ : static_cast<long>(std::time(nullptr));
   gen_.seed(static_cast<std::mt19937::result_type>(seed));
 
@@ -243,6 +244,7 @@ Shot::Placement Shot::checkPlacement(const Chamber& chamber) const {
 }
 
 void Shot::readState(std::istream& is) {
+  keeper_ = nullptr;  // the state read here is the present one
   std::cout << "Reading state vector from file..." << std::endl;
   for (int i = 0; i < n_; ++i) {
     double* r = r_[i];
@@ -253,6 +255,7 @@ void Shot::readState(std::istream& is) {
 }
 
 void Shot::dumpState(std::ostream& os) const {
+  settle();
   std::cout << "Dumping state vector to file... " << std::flush;
   for (int i = 0; i < n_; ++i) {
     const double* r = r_[i];
@@ -412,12 +415,8 @@ void Shot::collide(Chamber& chamber) {
 // scaled by e; the tangential part is kept. Each sphere takes half of the
 // change, so the momentum of the pair is conserved:
 //   vc -= k d,  vp += k d,  k = (1 + e) (d.w) / (2 diam2_).
-void Shot::collidePair(int c, int p) {
+void Shot::collidePair(const double* rc, double* vc, const double* rp, double* vp) {
   ++collision_;
-  double* vc = v_[c];
-  double* vp = v_[p];
-  const double* rc = r_[c];
-  const double* rp = r_[p];
   const double wx = vc[0] - vp[0], wy = vc[1] - vp[1], wz = vc[2] - vp[2];
   const double dx = rc[0] - rp[0], dy = rc[1] - rp[1], dz = rc[2] - rp[2];
   const double e = coef(wx * wx + wy * wy + wz * wz);

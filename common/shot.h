@@ -42,9 +42,30 @@ class Shot {
   Shot(const Shot&) = delete;
   Shot& operator=(const Shot&) = delete;
 
+  // Something that keeps the spheres' state elsewhere and writes it here
+  // on demand: the fast event engine. While one keeps the shot, every
+  // reading of positions and velocities asks it first to bring the shot to
+  // the present; giving the shot a new state (distribute, readState) ends
+  // its keeping.
+  class Keeper {
+   public:
+    virtual void bringShotToPresent() = 0;
+
+   protected:
+    ~Keeper() = default;
+  };
+  void setKeeper(Keeper* keeper) { keeper_ = keeper; }
+  const Keeper* keeper() const { return keeper_; }
+
   int n() const { return n_; }
-  const double* r_chunk() const { return r_[0]; }
-  const double* v_chunk() const { return v_[0]; }
+  const double* r_chunk() const {
+    settle();
+    return r_[0];
+  }
+  const double* v_chunk() const {
+    settle();
+    return v_[0];
+  }
   int collision() const { return collision_; }
   // Kinetic energy lost in sphere-sphere collisions since the last reset,
   // over the whole shot and per unit mass.
@@ -96,8 +117,11 @@ class Shot {
   // Sphere-sphere restitution at the squared relative speed velocity2.
   double coef(double velocity2) const;
   // The collision rule of two spheres c and p in contact: changes their
-  // velocities and counts the collision. Both event engines call it.
-  void collidePair(int c, int p);
+  // velocities and counts the collision.
+  void collidePair(int c, int p) { collidePair(r_[c], v_[c], r_[p], v_[p]); }
+  // The same rule for two spheres whose positions and velocities are kept
+  // elsewhere (the fast engine keeps its own copy); both engines use it.
+  void collidePair(const double* rc, double* vc, const double* rp, double* vp);
 
   int n_;
   double diam_;
@@ -142,6 +166,13 @@ class Shot {
   // The event engine that keeps its own per-sphere predictions works on the
   // position and velocity blocks and the collision rule directly.
   friend class FastEngine;
+
+  // Asks the keeper, if any, to bring the state to the present.
+  void settle() const {
+    if (keeper_ != nullptr) keeper_->bringShotToPresent();
+  }
+
+  Keeper* keeper_ = nullptr;
 };
 
 #endif
