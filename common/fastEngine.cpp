@@ -24,7 +24,7 @@ std::size_t maxCells(int n) { return 4 * static_cast<std::size_t>(n) + 4096; }
 FastEngine::FastEngine(Shot& shot, Chamber& chamber)
     : shot_(shot), chamber_(chamber), n_(0), g_(0.0),
       diam2_(0.0), now_(0.0), chamber_time_(0.0), origin_(0.0), last_time_(0.0),
-      dirty_(false), last_step_(0.0), last_{0.0, 0, -1, -1}, trace_(nullptr),
+      dirty_(false), next_cover_check_(0.0), last_step_(0.0), last_{0.0, 0, -1, -1}, trace_(nullptr),
       exits_since_sort_(0) {}
 
 FastEngine::~FastEngine() {
@@ -44,6 +44,7 @@ void FastEngine::start() {
   last_step_ = 0.0;
   last_ = EventRecord{0.0, 0, -1, -1};
   dirty_ = false;
+  next_cover_check_ = kCoverCheckEvery;
   track_.assign(static_cast<std::size_t>(n_), Track{});
   body_.assign(static_cast<std::size_t>(n_), Body{});
   for (int i = 0; i < n_; ++i) {
@@ -103,8 +104,8 @@ void FastEngine::sortByCell() {
   for (std::size_t c = 1; c < first.size(); ++c) first[c] += first[c - 1];
   std::vector<int> slot(n);  // old slot -> new slot
   for (int i = 0; i < n_; ++i) slot[i] = first[grid_.index(track_[i].cell)]++;
-  std::vector<Body> body(n);
-  std::vector<Track> track(n);
+  std::vector<Body, HugePageAllocator<Body>> body(n);
+  std::vector<Track, HugePageAllocator<Track>> track(n);
   for (int i = 0; i < n_; ++i) {
     body[slot[i]] = body_[i];
     track[slot[i]] = track_[i];
@@ -215,8 +216,7 @@ inline void FastEngine::bringChamber() {
 // sqrt giving NaN where there is none, and kept only for a pair that
 // meets), which a processor runs far faster than one that guesses, pair by
 // pair, whether the spheres meet.
-void FastEngine::lowerPairs(int i, int count) {
-  int* near = near_.data();
+void FastEngine::lowerPairs(int i, int* near, int count) {
   const Body& bi = body_[i];
   const double now = now_;
   const double g = g_;
@@ -327,8 +327,8 @@ void FastEngine::predictPairs(int i) {
   Track& s = track_[i];
   s.t_pair = kNever;
   s.partner = -1;
-  if (near_.size() < grid_.gatherRoom()) near_.resize(grid_.gatherRoom());
-  lowerPairs(i, grid_.gatherNear(s.cell, near_.data()));
+  if (near_.size() < 2 * grid_.gatherRoom()) near_.resize(2 * grid_.gatherRoom());
+  lowerPairs(i, near_.data(), grid_.gatherNear(s.cell, near_.data()));
 }
 
 void FastEngine::predictAll(int i) {
@@ -336,6 +336,33 @@ void FastEngine::predictAll(int i) {
   predictExit(i);
   predictPairs(i);
   requeue(i);
+}
+
+// predictAll(i) and predictAll(j), interleaved so that the memory the second
+// search reads is on its way while the first is reckoned: both
+// neighbourhoods are gathered first, and the second one's spheres fetched.
+void FastEngine::predictAllAfterContact(int i, int j) {
+  predictSurface(i);
+  predictExit(i);
+  predictSurface(j);
+  predictExit(j);
+  const std::size_t room = grid_.gatherRoom();
+  if (near_.size() < 2 * room) near_.resize(2 * room);
+  int* near_i = near_.data();
+  int* near_j = near_i + room;
+  Track& si = track_[i];
+  Track& sj = track_[j];
+  const int count_i = grid_.gatherNear(si.cell, near_i);
+  const int count_j = grid_.gatherNear(sj.cell, near_j);
+  for (int k = 0; k < count_j; ++k) __builtin_prefetch(&body_[near_j[k]]);
+  si.t_pair = kNever;
+  si.partner = -1;
+  sj.t_pair = kNever;
+  sj.partner = -1;
+  lowerPairs(i, near_i, count_i);
+  lowerPairs(j, near_j, count_j);
+  requeue(i);
+  requeue(j);
 }
 
 inline void FastEngine::requeue(int i) {
@@ -388,8 +415,8 @@ bool FastEngine::stepInternal() {
   s.cell[face / 2] += face % 2 == 0 ? -1 : 1;
   enterCell(i);
   predictExit(i);
-  if (near_.size() < grid_.gatherRoom()) near_.resize(grid_.gatherRoom());
-  lowerPairs(i, grid_.gatherAhead(s.cell, face, near_.data()));
+  if (near_.size() < 2 * grid_.gatherRoom()) near_.resize(2 * grid_.gatherRoom());
+  lowerPairs(i, near_.data(), grid_.gatherAhead(s.cell, face, near_.data()));
   requeue(i);
   return true;
 }
@@ -405,14 +432,15 @@ bool FastEngine::carryOutNext(double end) {
     // the clock going back to it, as in the reference loop.
     now_ = t;
     dirty_ = true;
+    grid_.prefetchNear(s.cell);
     fly(i);
     if (t == s.t_pair) {
       const int j = s.partner;
+      grid_.prefetchNear(track_[j].cell);
       fly(j);
       record(0, i, j);
       collidePair(i, j);
-      predictAll(i);
-      predictAll(j);
+      predictAllAfterContact(i, j);
     } else {
       Body& b = body_[i];
       bringChamber();
@@ -460,7 +488,11 @@ void FastEngine::endStep(double end) {
   bringChamber();
   last_time_ = now_;
   dirty_ = true;
-  if (now_ >= kOriginSpan) moveOrigin();
+  moveOrigin();
+  if (origin_ >= next_cover_check_) {
+    next_cover_check_ = origin_ + kCoverCheckEvery;
+    checkCover();
+  }
   if (exits_since_sort_ > n_ / 2) sortByCell();
 }
 
@@ -470,18 +502,7 @@ void FastEngine::endStep(double end) {
 // their clocks.
 void FastEngine::moveOrigin() {
   const double t = now_;
-  double lo[3] = {kNever, kNever, kNever};
-  double hi[3] = {-kNever, -kNever, -kNever};
-  for (int i = 0; i < n_; ++i) {
-    Body& b = body_[i];
-    double r[3], v[3];
-    flown(b, r, v);
-    for (int a = 0; a < 3; ++a) {
-      if (r[a] < lo[a]) lo[a] = r[a];
-      if (r[a] > hi[a]) hi[a] = r[a];
-    }
-    b.stamp -= t;
-  }
+  for (Body& b : body_) b.stamp -= t;
   for (Track& s : track_) {
     s.t_pair -= t;
     s.t_surface -= t;
@@ -492,8 +513,21 @@ void FastEngine::moveOrigin() {
   now_ = 0.0;
   chamber_time_ = 0.0;
   last_time_ -= t;
-  // Spheres beyond the cells stand in the outermost ones, which is right
-  // but slow when many do: the cells are laid anew over the spheres.
+}
+
+// Spheres beyond the cells stand in the outermost ones, which is right but
+// slow when many do: then the cells are laid anew over the spheres.
+void FastEngine::checkCover() {
+  double lo[3] = {kNever, kNever, kNever};
+  double hi[3] = {-kNever, -kNever, -kNever};
+  for (const Body& b : body_) {
+    double r[3], v[3];
+    flown(b, r, v);
+    for (int a = 0; a < 3; ++a) {
+      if (r[a] < lo[a]) lo[a] = r[a];
+      if (r[a] > hi[a]) hi[a] = r[a];
+    }
+  }
   if (n_ > 0 && !grid_.covers(lo, hi)) rebuild();
 }
 

@@ -6,6 +6,7 @@
 #include "cellGrid.h"
 #include "eventQueue.h"
 #include "eventTrace.h"
+#include "hugePageAllocator.h"
 #include "shot.h"
 
 class Chamber;
@@ -49,7 +50,9 @@ class Chamber;
 //   numbers, so the order of the records changes no result.
 //
 // Times inside the engine run from an origin that endStep() moves to the
-// present once it lies a time kOriginSpan back, so that they stay small.
+// present, so that they stay as small as the reference loop's: an absolute
+// time near 1 would round away the ever shorter bounces of a sphere coming
+// to rest on the rising base, which then never leaves it.
 class FastEngine : private Shot::Keeper {
  public:
   FastEngine(Shot& shot, Chamber& chamber);
@@ -77,8 +80,9 @@ class FastEngine : private Shot::Keeper {
   // left): the present and the base move there.
   void endStep(double end);
 
-  // How far the present may move from the origin before the origin follows.
-  static constexpr double kOriginSpan = 1.0;
+  // Simulated time between two checks that the cells still cover the
+  // spheres.
+  static constexpr double kCoverCheckEvery = 1.0;
 
   // The event carried out last, and the time from the event before it (or
   // from the last origin, if later) to it.
@@ -101,7 +105,7 @@ class FastEngine : private Shot::Keeper {
   };
 
   // Per sphere, its predictions and its cell.
-  struct Track {
+  struct alignas(64) Track {
     double t_pair;     // earliest known contact with another sphere
     double t_surface;  // its next impact on the chamber
     double t_exit;     // when it leaves its cell
@@ -118,6 +122,8 @@ class FastEngine : private Shot::Keeper {
   void bringShotToPresent() override;
   // Makes the present the origin.
   void moveOrigin();
+  // Lays the cells anew if the spheres have spread far beyond them.
+  void checkCover();
   // Lays the cells over the spheres' present positions and predicts every
   // sphere's events anew (at start and when the spheres outgrew the cells).
   void rebuild();
@@ -133,10 +139,13 @@ class FastEngine : private Shot::Keeper {
   // Moves the chamber's base to the present.
   void bringChamber();
   // Lowers i's pair prediction (i at the present) to its earliest contact
-  // with one of the first count spheres of near_, if that comes earlier.
-  void lowerPairs(int i, int count);
+  // with one of the first count spheres of near (which has room for one
+  // more), if that comes earlier.
+  void lowerPairs(int i, int* near, int count);
   // All of i's predictions after its velocity changed; requeues it.
   void predictAll(int i);
+  // The same for both spheres of a contact just carried out.
+  void predictAllAfterContact(int i, int j);
   void predictSurface(int i);
   void predictExit(int i);
   void predictPairs(int i);
@@ -160,13 +169,14 @@ class FastEngine : private Shot::Keeper {
   double origin_;        // simulated time since the reset at time zero
   double last_time_;     // time of the last event (or the last step's end, if later)
   bool dirty_;           // the shot is not at the present
+  double next_cover_check_;  // origin at which endStep checks the cells' cover
   double last_step_;
   EventRecord last_;
   EventTrace* trace_;
-  std::vector<Body> body_;    // by slot
-  std::vector<Track> track_;  // by slot
+  std::vector<Body, HugePageAllocator<Body>> body_;     // by slot
+  std::vector<Track, HugePageAllocator<Track>> track_;  // by slot
   long exits_since_sort_;     // cell changes since the records were sorted
-  std::vector<int> near_;     // slots of the spheres a search looks at
+  std::vector<int> near_;  // slots of the spheres a search looks at (two searches' room)
   CellGrid grid_;
   EventQueue queue_;
 };
