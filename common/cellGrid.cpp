@@ -39,7 +39,12 @@ void CellGrid::build(const double lo[3], const double hi[3], double min_width,
   stride_ = kFirstStride;
   // One int more than the cells: gather() copies a cell's room plus the
   // count of the cell after it.
-  slots_.assign(cells_ * kFirstStride + 1, 0);
+  allocate(cells_ * kFirstStride + 1);
+}
+
+void CellGrid::allocate(std::size_t ints) {
+  lines_.assign((ints + 15) / 16, Line{});
+  slots_ = lines_.front().ints;
 }
 
 // Each cell's whole room is copied, filled or not, and the end of the output
@@ -50,7 +55,7 @@ int CellGrid::gather(int x0, int x1, int y0, int y1, int z0, int z1, int* out) c
   const int nx = count_[0];
   const int ny = count_[1];
   const std::size_t stride = static_cast<std::size_t>(stride_);
-  const int* slots = slots_.data();
+  const int* slots = slots_;
   if (x0 < 0) x0 = 0;
   if (y0 < 0) y0 = 0;
   if (z0 < 0) z0 = 0;
@@ -87,12 +92,14 @@ void CellGrid::insert(int cell, int i) {
   if (slots[0] + 1 == stride_) {
     // The cell is full: every cell gets twice the room.
     const int stride = 2 * stride_;
-    std::vector<int> wider(cells_ * stride + 1, 0);
+    std::vector<Line, HugePageAllocator<Line>> narrow;
+    narrow.swap(lines_);
+    const int* from = narrow.front().ints;
+    allocate(cells_ * stride + 1);
     for (std::size_t c = 0; c < cells_; ++c) {
-      const int* from = &slots_[c * stride_];
-      std::copy(from, from + from[0] + 1, &wider[c * stride]);
+      const int* cell = from + c * stride_;
+      std::copy(cell, cell + cell[0] + 1, slots_ + c * stride);
     }
-    slots_.swap(wider);
     stride_ = stride;
     slots = &slots_[static_cast<std::size_t>(cell) * stride_];
   }

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <vector>
 
+#include "hugePageAllocator.h"
+
 // A grid of box-shaped cells over the region the spheres occupy, each cell
 // holding the numbers of the spheres in it in a small array of its own, all
 // cells of one size side by side, so that a search of a row of neighbouring
@@ -20,6 +22,10 @@
 // that moment instead of locating it again.
 class CellGrid {
  public:
+  CellGrid() = default;
+  CellGrid(const CellGrid&) = delete;
+  CellGrid& operator=(const CellGrid&) = delete;
+
   // Faces of a cell: the low and the high side along x, y and z.
   enum Face { kLowX, kHighX, kLowY, kHighY, kLowZ, kHighZ, kNoFace };
 
@@ -65,6 +71,22 @@ class CellGrid {
     return gather(lo[0], hi[0], lo[1], hi[1], lo[2], hi[2], out);
   }
   std::size_t gatherRoom() const { return 28 * static_cast<std::size_t>(stride_); }
+  // Asks the processor to start loading what gatherNear(c) will read, so
+  // that the wait for memory overlaps other work.
+  void prefetchNear(const int c[3]) const {
+    const int x0 = c[0] > 0 ? c[0] - 1 : 0;
+    const std::size_t row_bytes = 3 * static_cast<std::size_t>(stride_) * sizeof(int);
+    for (int z = c[2] - 1; z <= c[2] + 1; ++z) {
+      if (z < 0 || z >= count_[2]) continue;
+      for (int y = c[1] - 1; y <= c[1] + 1; ++y) {
+        if (y < 0 || y >= count_[1]) continue;
+        const char* row = reinterpret_cast<const char*>(
+            &slots_[static_cast<std::size_t>((z * count_[1] + y) * count_[0] + x0) * stride_]);
+        __builtin_prefetch(row);
+        __builtin_prefetch(row + row_bytes - 1);
+      }
+    }
+  }
 
   // Calls f(i) for every sphere i in cell c and in each of its 26
   // neighbours.
@@ -101,7 +123,15 @@ class CellGrid {
   std::size_t cells_ = 0;
   // Per cell, stride_ ints: the number of spheres in it, then their numbers.
   int stride_ = 8;
-  std::vector<int> slots_;
+  int* slots_ = nullptr;  // the cells, at the start of lines_
+  // The storage of the cells, aligned to cache lines so that no cell of the
+  // first size straddles two.
+  struct alignas(64) Line {
+    int ints[16];
+  };
+  std::vector<Line, HugePageAllocator<Line>> lines_;
+  // Sizes lines_ for at least ints ints, all zero, and points slots_ at it.
+  void allocate(std::size_t ints);
 };
 
 #endif

@@ -5,6 +5,8 @@
 #include <limits>
 #include <vector>
 
+#include "hugePageAllocator.h"
+
 // Indexed binary min-heap over the spheres: each sphere id 0..n-1 holds one
 // key, the time of its earliest event, and a fixed tag. The top is the
 // sphere with the smallest key, of equal keys the smallest tag, so the order
@@ -91,8 +93,8 @@ class EventQueue {
     pos_[e.id] = k;
   }
 
-  std::vector<Entry> heap_;
-  std::vector<int> pos_;  // pos_[id]: where id stands in heap_
+  std::vector<Entry, HugePageAllocator<Entry>> heap_;
+  std::vector<int, HugePageAllocator<int>> pos_;  // pos_[id]: where id stands in heap_
 };
 
 #endif
