@@ -214,6 +214,21 @@ struct Bed {
   // holds about as many events whatever the size.
   static double warmUpStep(int n) { return 0.02 * std::min(1.0, 250.0 / n); }
 
+  // Writes the shot's present state to the named file to all digits.
+  void writeState(const char* name) {
+    const int n = shot.n();
+    const double* r = shot.r_chunk();
+    const double* v = shot.v_chunk();
+    std::ostringstream os;
+    char line[160];
+    for (int i = 0; i < n; ++i) {
+      std::snprintf(line, sizeof line, "%.17g %.17g %.17g %.17g %.17g %.17g\n", r[3 * i],
+                    r[3 * i + 1], r[3 * i + 2], v[3 * i], v[3 * i + 1], v[3 * i + 2]);
+      os << line;
+    }
+    writeFile(name, os.str());
+  }
+
   // Steps of dt until at least the given number of events more are done,
   // or the simulated time reaches the limit.
   void runEvents(long events, double dt, double t_limit = 1e300) {
@@ -269,19 +284,37 @@ double median(std::vector<double> values) {
   return values.size() % 2 ? values[m] : 0.5 * (values[m - 1] + values[m]);
 }
 
-// Warms a bed up (two cycles, or twice the events of a reference run if
-// that comes first: the same start for every engine), then measures several
-// runs of a fixed number of events, one after the other on the same bed.
-// A run steps by the production step 0.02, or by less where a run would
-// span fewer than 20 steps, so that the end of a run overshoots its events
-// by little and the work done once per step (the fast engine brings every
-// sphere to the present) weighs as in a production run.
-Row measure(const EngineEntry& engine, ChamberKind kind, int n, const Settings& settings) {
+// Cycles of shaking that take a bed from the lattice to its steady state:
+// after the fourth the rate of events no longer drifts (it settles in two
+// to four cycles from the lattice).
+constexpr double kWarmUpCycles = 4.0;
+// An event goal no warm-up reaches: it ends by time.
+constexpr long kAllEvents = 1L << 40;
+
+// Lays the bed on the lattice and shakes it with the fast engine until it
+// has forgotten the lattice, then writes that state as the start of every
+// engine's runs. Returns the events per cycle of the last warm-up cycle.
+double warmUp(ChamberKind kind, int n) {
   Quiet quiet;
   writeScene(kind, n);
+  Bed bed(kind, Experiment::Engine::kFast);
+  bed.runEvents(kAllEvents, 0.02, kWarmUpCycles - 1.0);
+  const long events = bed.experiment.eventCount();
+  const double t0 = bed.experiment.tFull();
+  bed.runEvents(kAllEvents, 0.02, kWarmUpCycles);
+  const double events_per_cycle = (bed.experiment.eventCount() - events) / (bed.experiment.tFull() - t0);
+  bed.writeState("start.state");
+  return events_per_cycle;
+}
+
+// Measures several runs of a fixed number of events, one after the other on
+// the bed warmed by warmUp. A run steps by the production step 0.02, or by
+// less where a run would span fewer than 20 steps, so that the end of a run
+// overshoots its events by little.
+Row measure(const EngineEntry& engine, ChamberKind kind, int n, const Settings& settings,
+            double events_per_cycle) {
+  Quiet quiet;
   Bed bed(kind, engine.engine);
-  bed.runEvents(2 * eventsPerRun(n, settings.scale, kEngines[0]), Bed::warmUpStep(n), 2.0);
-  const double events_per_cycle = bed.experiment.eventCount() / bed.experiment.tFull();
   const long per_run = eventsPerRun(n, settings.scale, engine);
   const double step = std::min(0.02, per_run / (20.0 * events_per_cycle));
   std::vector<double> rates;
@@ -339,10 +372,11 @@ std::vector<Row> throughput(const Settings& settings) {
   std::vector<Row> rows;
   for (ChamberKind kind : {ChamberKind::kBox, ChamberKind::kCylinder}) {
     for (int n : settings.spheres) {
+      const double events_per_cycle = warmUp(kind, n);
       double reference = std::nan("");  // events/s of the first engine, if measured
       for (const EngineEntry& engine : kEngines) {
         if (!settings.wants(engine.name) || n > engine.max_spheres) continue;
-        Row row = measure(engine, kind, n, settings);
+        Row row = measure(engine, kind, n, settings, events_per_cycle);
         if (&engine == &kEngines[0]) reference = row.events_per_s;
         row.vs_reference = row.events_per_s / reference;
         rows.push_back(row);
