@@ -47,6 +47,12 @@ class Stats2Dxy {
   void dump(std::ofstream& os) const;
   void dumpZone(const char* filename) const;
   void dumpZone(std::ofstream& os) const;
+  // The sums of one cell since the last reset, unnormalised: its hits, and
+  // the summed change of the normal velocity and of its square.
+  int cells() const { return cells_; }
+  int cellHits(int cell) const { return hist_[cell]; }
+  double cellPressure(int cell) const { return pressure_[cell]; }
+  double cellEnergy(int cell) const { return energy_[cell]; }
 
  private:
   struct Factors {
@@ -108,6 +114,12 @@ class Stats2Dr {
   // cannot be written is reported on standard error and the program goes on.
   void dump(const char* filename) const;
   void dump(std::ofstream& os) const;
+  // The sums of one ring since the last reset, unnormalised: its hits, and
+  // the summed change of the normal velocity and of its square.
+  int cells() const { return cells_; }
+  int cellHits(int cell) const { return hist_[cell]; }
+  double cellPressure(int cell) const { return pressure_[cell]; }
+  double cellEnergy(int cell) const { return energy_[cell]; }
 
  private:
   void write(std::ostream& os) const;

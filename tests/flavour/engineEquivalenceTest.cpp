@@ -1,12 +1,11 @@
 // The fast event engine against the reference loop: from the same start,
-// event by event on small scenes, and in distribution on the shipped bed.
+// event by event on small scenes. (In distribution on whole beds:
+// tests/statistics.)
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
-#include <filesystem>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -218,97 +217,6 @@ TEST_F(EngineEquivalence, ShortRunOfThirtySpheres) {
   bed.spheres = 30;
   bed.eta = 0.1;
   expectSameChaoticEvents(bed, 1000);
-}
-
-// Mean and statistical error of a quantity from the means of equal blocks
-// of a run, each long against the time over which the quantity forgets.
-struct Estimate {
-  double mean = 0.0;
-  double error = 0.0;
-};
-
-Estimate fromBlocks(const std::vector<double>& blocks) {
-  Estimate e;
-  const double n = static_cast<double>(blocks.size());
-  for (double b : blocks) e.mean += b / n;
-  double var = 0.0;
-  for (double b : blocks) var += (b - e.mean) * (b - e.mean) / (n - 1.0);
-  e.error = std::sqrt(var / n);
-  return e;
-}
-
-// Block means of a run of the shipped bed: mean kinetic energy per sphere
-// and centre-of-mass height sampled at every step, and the rates of base,
-// wall and top impacts per cycle.
-struct BedStatistics {
-  Estimate kinetic, height, base_rate, wall_rate, top_rate;
-};
-
-BedStatistics shakeShippedBed(Engine engine) {
-  constexpr double kWarmUp = 10.0;  // cycles before the first block
-  constexpr double kBlock = 5.0;    // cycles per block
-  constexpr int kBlocks = 16;
-  World world(3, engine);
-  const double dt = world.experiment.tStep();
-  const int n = world.shot.n();
-  while (world.experiment.tFull() < kWarmUp) world.experiment.makeStep(dt);
-  std::vector<double> kinetic, height, base_rate, wall_rate, top_rate;
-  for (int b = 0; b < kBlocks; ++b) {
-    const int base0 = world.chamber.baseImpacts();
-    const int wall0 = world.chamber.wallImpacts();
-    const int top0 = world.chamber.topImpacts();
-    const double t0 = world.experiment.tFull();
-    double ke = 0.0, z = 0.0;
-    int samples = 0;
-    while (world.experiment.tFull() < t0 + kBlock - 0.5 * dt) {
-      world.experiment.makeStep(dt);
-      const double* v = world.shot.v_chunk();
-      const double* r = world.shot.r_chunk();
-      for (int k = 0; k < 3 * n; k += 3) {
-        ke += 0.5 * (v[k] * v[k] + v[k + 1] * v[k + 1] + v[k + 2] * v[k + 2]) / n;
-        z += r[k + 2] / n;
-      }
-      ++samples;
-    }
-    const double span = world.experiment.tFull() - t0;
-    kinetic.push_back(ke / samples);
-    height.push_back(z / samples);
-    base_rate.push_back((world.chamber.baseImpacts() - base0) / span);
-    wall_rate.push_back((world.chamber.wallImpacts() - wall0) / span);
-    top_rate.push_back((world.chamber.topImpacts() - top0) / span);
-  }
-  return BedStatistics{fromBlocks(kinetic), fromBlocks(height), fromBlocks(base_rate),
-                       fromBlocks(wall_rate), fromBlocks(top_rate)};
-}
-
-// Two estimates of one quantity agree within four joint standard errors.
-void expectAgree(const char* what, const Estimate& a, const Estimate& b) {
-  const double joint = std::sqrt(a.error * a.error + b.error * b.error);
-  EXPECT_LE(std::fabs(a.mean - b.mean), 4.0 * joint)
-      << what << ": reference " << a.mean << " +- " << a.error << ", fast " << b.mean << " +- "
-      << b.error;
-}
-
-// The shipped bed, shaken for 90 cycles by each engine from the same random
-// placement: the runs part within a few cycles, so they are two samples of
-// the same steady state and must agree in its averages.
-TEST_F(EngineEquivalence, ShippedBedHasTheSameSteadyStateWithEitherEngine) {
-  const char* source = std::getenv("SHOTSIM_SOURCE_DIR");
-  ASSERT_NE(source, nullptr) << "SHOTSIM_SOURCE_DIR is not set";
-  std::filesystem::copy(std::string(source) + "/ini", "ini",
-                        std::filesystem::copy_options::recursive);
-  const BedStatistics reference = shakeShippedBed(Engine::kReference);
-  const BedStatistics fast = shakeShippedBed(Engine::kFast);
-  expectAgree("mean kinetic energy", reference.kinetic, fast.kinetic);
-  expectAgree("centre-of-mass height", reference.height, fast.height);
-  expectAgree("base impacts per cycle", reference.base_rate, fast.base_rate);
-  expectAgree("wall impacts per cycle", reference.wall_rate, fast.wall_rate);
-  // No sphere of the shipped bed reaches the top 19 diameters up: both
-  // engines must count none.
-  expectAgree("top impacts per cycle", reference.top_rate, fast.top_rate);
-  // A lively bed, whose averages are worth comparing.
-  EXPECT_GT(reference.base_rate.mean, 100.0);
-  EXPECT_GT(reference.kinetic.mean, 0.1);
 }
 
 }  // namespace
