@@ -97,24 +97,28 @@ void FastEngine::rebuild() {
 
 // A counting sort of the slots by the index of their cell, keeping the
 // order of the slots within a cell.
+// The scratch arrays live on between sorts: new ones would cost fresh pages
+// (zeroed by the system) at every sort.
 void FastEngine::sortByCell() {
   const std::size_t n = static_cast<std::size_t>(n_);
-  std::vector<int> first(grid_.size() + 1, 0);  // first new slot of each cell
+  std::vector<int>& first = sort_first_;  // first new slot of each cell
+  first.assign(grid_.size() + 1, 0);
   for (int i = 0; i < n_; ++i) ++first[grid_.index(track_[i].cell) + 1];
   for (std::size_t c = 1; c < first.size(); ++c) first[c] += first[c - 1];
-  std::vector<int> slot(n);  // old slot -> new slot
+  std::vector<int>& slot = sort_slot_;  // old slot -> new slot
+  slot.resize(n);
   for (int i = 0; i < n_; ++i) slot[i] = first[grid_.index(track_[i].cell)]++;
-  std::vector<Body, HugePageAllocator<Body>> body(n);
-  std::vector<Track, HugePageAllocator<Track>> track(n);
+  spare_body_.resize(n);
+  spare_track_.resize(n);
   for (int i = 0; i < n_; ++i) {
-    body[slot[i]] = body_[i];
-    track[slot[i]] = track_[i];
+    spare_body_[slot[i]] = body_[i];
+    spare_track_[slot[i]] = track_[i];
   }
-  for (Track& s : track) {
+  for (Track& s : spare_track_) {
     if (s.partner >= 0) s.partner = slot[s.partner];
   }
-  body_.swap(body);
-  track_.swap(track);
+  body_.swap(spare_body_);
+  track_.swap(spare_track_);
   grid_.clear();
   for (int i = 0; i < n_; ++i) enterCell(i);
   fillQueue();
@@ -122,8 +126,10 @@ void FastEngine::sortByCell() {
 }
 
 void FastEngine::fillQueue() {
-  std::vector<double> keys(static_cast<std::size_t>(n_));
-  std::vector<int> tags(static_cast<std::size_t>(n_));
+  std::vector<double>& keys = queue_keys_;
+  std::vector<int>& tags = sort_slot_;
+  keys.resize(static_cast<std::size_t>(n_));
+  tags.resize(static_cast<std::size_t>(n_));
   for (int i = 0; i < n_; ++i) {
     const Track& s = track_[i];
     tags[i] = s.shot_id;

@@ -177,6 +177,12 @@ class FastEngine : private Shot::Keeper {
   std::vector<Track, HugePageAllocator<Track>> track_;  // by slot
   long exits_since_sort_;     // cell changes since the records were sorted
   std::vector<int> near_;  // slots of the spheres a search looks at (two searches' room)
+  // Scratch arrays of sortByCell and fillQueue.
+  std::vector<Body, HugePageAllocator<Body>> spare_body_;
+  std::vector<Track, HugePageAllocator<Track>> spare_track_;
+  std::vector<int> sort_first_;
+  std::vector<int> sort_slot_;
+  std::vector<double> queue_keys_;
   CellGrid grid_;
   EventQueue queue_;
 };
