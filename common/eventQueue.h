@@ -32,6 +32,14 @@ class EventQueue {
   int top() const { return heap_[0].id; }
   double topKey() const { return heap_.empty() ? kNever : heap_[0].key; }
   double key(int id) const { return heap_[pos_[id]].key; }
+  // The id with the second smallest key (the top's, when it is alone): the
+  // likely top after the top's key has risen.
+  int runnerUp() const {
+    const std::size_t n = heap_.size();
+    if (n < 2) return heap_[0].id;
+    if (n < 3 || less(heap_[1], heap_[2])) return heap_[1].id;
+    return heap_[2].id;
+  }
 
   // Gives id a new key (its tag, as given to assign) and restores the heap
   // order.

@@ -431,6 +431,11 @@ bool FastEngine::carryOutNext(double end) {
   for (;;) {
     const double t = queue_.topKey();
     if (!(t < end)) return false;
+    // The entry after this one is most likely the runner-up of the queue:
+    // its records start on their way from memory while this one is worked.
+    const int next = queue_.runnerUp();
+    __builtin_prefetch(&track_[next]);
+    __builtin_prefetch(&body_[next]);
     if (stepInternal()) continue;
     const int i = queue_.top();
     Track& s = track_[i];
