@@ -244,7 +244,7 @@ struct Bed {
 };
 
 struct Settings {
-  std::vector<int> spheres{250, 1000, 4000, 16000, 100000, 1000000};
+  std::vector<int> spheres{250, 1000, 4000, 10000, 16000, 100000, 1000000};
   int runs = 5;
   double scale = 1.0;  // multiplies the events of each run
   bool micro = true;
@@ -433,7 +433,7 @@ void printUsage(std::FILE* out) {
                "Measures the event loop in the box and the cylinder and prints a table\n"
                "and a CSV of the throughput, then runs the micro-benchmarks.\n"
                "\n"
-               "  --spheres N,N,...  bed sizes (default 250,1000,4000,16000,100000,1000000;\n"
+               "  --spheres N,N,...  bed sizes (default 250,1000,4000,10000,16000,100000,1000000;\n"
                "                     the reference loop only up to 16000)\n"
                "  --engines E,E,...  engines to measure (default all: reference,fast)\n"
                "  --runs R           measured runs per bed; the table gives the median\n"
