@@ -51,35 +51,21 @@ void CellGrid::allocate(std::size_t ints) {
 // moves on by its count, so that the next cell's copy overwrites the unused
 // part: the copying takes no decision that depends on the counts.
 int CellGrid::gather(int x0, int x1, int y0, int y1, int z0, int z1, int* out) const {
-  // Members in locals: out may alias them as far as the compiler knows.
-  const int nx = count_[0];
-  const int ny = count_[1];
   const std::size_t stride = static_cast<std::size_t>(stride_);
-  const int* slots = slots_;
-  if (x0 < 0) x0 = 0;
-  if (y0 < 0) y0 = 0;
-  if (z0 < 0) z0 = 0;
-  if (x1 >= nx) x1 = nx - 1;
-  if (y1 >= ny) y1 = ny - 1;
-  if (z1 >= count_[2]) z1 = count_[2] - 1;
-  const int span = x1 - x0 + 1;
   int k = 0;
-  for (int z = z0; z <= z1; ++z) {
-    for (int y = y0; y <= y1; ++y) {
-      const int* cell = slots + static_cast<std::size_t>((z * ny + y) * nx + x0) * stride;
-      if (stride == kFirstStride) {
-        for (int x = 0; x < span; ++x, cell += kFirstStride) {
-          std::memcpy(out + k, cell + 1, kFirstStride * sizeof(int));
-          k += cell[0];
-        }
-      } else {
-        for (int x = 0; x < span; ++x, cell += stride) {
-          std::memcpy(out + k, cell + 1, (stride - 1) * sizeof(int));
-          k += cell[0];
-        }
+  forEachRow(x0, x1, y0, y1, z0, z1, [&k, out, stride](const int* cell, int span) {
+    if (stride == kFirstStride) {
+      for (int x = 0; x < span; ++x, cell += kFirstStride) {
+        std::memcpy(out + k, cell + 1, kFirstStride * sizeof(int));
+        k += cell[0];
+      }
+    } else {
+      for (int x = 0; x < span; ++x, cell += stride) {
+        std::memcpy(out + k, cell + 1, (stride - 1) * sizeof(int));
+        k += cell[0];
       }
     }
-  }
+  });
   return k;
 }
 

@@ -74,44 +74,33 @@ class CellGrid {
   // Asks the processor to start loading what gatherNear(c) will read, so
   // that the wait for memory overlaps other work.
   void prefetchNear(const int c[3]) const {
-    const int x0 = c[0] > 0 ? c[0] - 1 : 0;
-    const std::size_t row_bytes = 3 * static_cast<std::size_t>(stride_) * sizeof(int);
-    for (int z = c[2] - 1; z <= c[2] + 1; ++z) {
-      if (z < 0 || z >= count_[2]) continue;
-      for (int y = c[1] - 1; y <= c[1] + 1; ++y) {
-        if (y < 0 || y >= count_[1]) continue;
-        const char* row = reinterpret_cast<const char*>(
-            &slots_[static_cast<std::size_t>((z * count_[1] + y) * count_[0] + x0) * stride_]);
-        __builtin_prefetch(row);
-        __builtin_prefetch(row + row_bytes - 1);
-      }
-    }
+    const std::size_t stride_bytes = static_cast<std::size_t>(stride_) * sizeof(int);
+    forEachRow(c[0] - 1, c[0] + 1, c[1] - 1, c[1] + 1, c[2] - 1, c[2] + 1,
+               [stride_bytes](const int* cell, int span) {
+                 const char* row = reinterpret_cast<const char*>(cell);
+                 __builtin_prefetch(row);
+                 __builtin_prefetch(row + span * stride_bytes - 1);
+               });
   }
 
-  // Calls f(i) for every sphere i in cell c and in each of its 26
-  // neighbours.
-  template <class F>
-  void forEachNear(const int c[3], F f) const {
-    visit(c[0] - 1, c[0] + 1, c[1] - 1, c[1] + 1, c[2] - 1, c[2] + 1, f);
-  }
  private:
   int gather(int x0, int x1, int y0, int y1, int z0, int z1, int* out) const;
 
+  // Calls f(first, span) for each row of cells along x in the block
+  // [x0, x1] x [y0, y1] x [z0, z1], cut to the grid: first points at the
+  // row's first cell, span is its number of cells.
   template <class F>
-  void visit(int x0, int x1, int y0, int y1, int z0, int z1, F& f) const {
+  void forEachRow(int x0, int x1, int y0, int y1, int z0, int z1, F f) const {
     if (x0 < 0) x0 = 0;
     if (y0 < 0) y0 = 0;
     if (z0 < 0) z0 = 0;
     if (x1 >= count_[0]) x1 = count_[0] - 1;
     if (y1 >= count_[1]) y1 = count_[1] - 1;
     if (z1 >= count_[2]) z1 = count_[2] - 1;
+    const int span = x1 - x0 + 1;
     for (int z = z0; z <= z1; ++z) {
       for (int y = y0; y <= y1; ++y) {
-        const int* cell = &slots_[((z * count_[1] + y) * count_[0] + x0) * stride_];
-        for (int x = x0; x <= x1; ++x, cell += stride_) {
-          const int n = cell[0];
-          for (int k = 1; k <= n; ++k) f(cell[k]);
-        }
+        f(slots_ + static_cast<std::size_t>((z * count_[1] + y) * count_[0] + x0) * stride_, span);
       }
     }
   }

@@ -96,9 +96,8 @@ void FastEngine::rebuild() {
 }
 
 // A counting sort of the slots by the index of their cell, keeping the
-// order of the slots within a cell.
-// The scratch arrays live on between sorts: new ones would cost fresh pages
-// (zeroed by the system) at every sort.
+// order of the slots within a cell. The scratch arrays live on between
+// sorts: new ones would cost fresh pages (zeroed by the system) every time.
 void FastEngine::sortByCell() {
   const std::size_t n = static_cast<std::size_t>(n_);
   std::vector<int>& first = sort_first_;  // first new slot of each cell
@@ -125,25 +124,28 @@ void FastEngine::sortByCell() {
   exits_since_sort_ = 0;
 }
 
+// A sphere's key in the queue: the earliest of its three predictions.
+inline double FastEngine::earliest(const Track& s) {
+  double key = s.t_pair;
+  if (s.t_surface < key) key = s.t_surface;
+  if (s.t_exit < key) key = s.t_exit;
+  return key;
+}
+
 void FastEngine::fillQueue() {
-  std::vector<double>& keys = queue_keys_;
-  std::vector<int>& tags = sort_slot_;
-  keys.resize(static_cast<std::size_t>(n_));
-  tags.resize(static_cast<std::size_t>(n_));
+  queue_keys_.resize(static_cast<std::size_t>(n_));
+  queue_tags_.resize(static_cast<std::size_t>(n_));
   for (int i = 0; i < n_; ++i) {
-    const Track& s = track_[i];
-    tags[i] = s.shot_id;
-    double key = s.t_pair;
-    if (s.t_surface < key) key = s.t_surface;
-    if (s.t_exit < key) key = s.t_exit;
-    keys[i] = key;
+    queue_keys_[i] = earliest(track_[i]);
+    queue_tags_[i] = track_[i].shot_id;
   }
-  queue_.assign(keys.data(), tags.data(), n_);
+  queue_.assign(queue_keys_.data(), queue_tags_.data(), n_);
 }
 
 void FastEngine::test() const {
   std::cout << "Testing for overlaps..." << std::endl;
   const double limit2 = diam2_ - shot_.r2tol_;
+  std::vector<int> near(grid_.gatherRoom());
   for (int i = 0; i < n_; ++i) {
     const double* ri = body_[i].r;
     if (chamber_.isOutside(ri)) {
@@ -152,12 +154,14 @@ void FastEngine::test() const {
       return;
     }
     bool overlap = false;
-    grid_.forEachNear(track_[i].cell, [&](int j) {
-      if (j >= i) return;
+    const int count = grid_.gatherNear(track_[i].cell, near.data());
+    for (int k = 0; k < count; ++k) {
+      const int j = near[k];
+      if (j >= i) continue;
       const double* rj = body_[j].r;
       const double dx = ri[0] - rj[0], dy = ri[1] - rj[1], dz = ri[2] - rj[2];
       if (dx * dx + dy * dy + dz * dz < limit2) overlap = true;
-    });
+    }
     if (overlap) {
       std::cout << "OVERLAP" << std::endl;
       lifecycle::fail();
@@ -168,19 +172,7 @@ void FastEngine::test() const {
 
 // Free flight under gravity g along -z for dt = now - stamp:
 //   x += vx dt, y += vy dt, z += vz dt - g dt^2 / 2, vz -= g dt.
-inline void FastEngine::fly(int i) {
-  Body& b = body_[i];
-  const double dt = now_ - b.stamp;
-  if (dt == 0.0) return;
-  b.r[0] += dt * b.v[0];
-  b.r[1] += dt * b.v[1];
-  b.r[2] += dt * b.v[2] - 0.5 * g_ * dt * dt;
-  b.v[2] -= g_ * dt;
-  b.stamp = now_;
-}
-
-// The same flight, of a record to r and v at the present, the record left
-// as it is.
+// r and v may be the record's own (each is read before it is written).
 inline void FastEngine::flown(const Body& b, double* r, double* v) const {
   const double dt = now_ - b.stamp;
   r[0] = b.r[0] + dt * b.v[0];
@@ -189,6 +181,13 @@ inline void FastEngine::flown(const Body& b, double* r, double* v) const {
   v[0] = b.v[0];
   v[1] = b.v[1];
   v[2] = b.v[2] - g_ * dt;
+}
+
+inline void FastEngine::fly(int i) {
+  Body& b = body_[i];
+  if (b.stamp == now_) return;
+  flown(b, b.r, b.v);
+  b.stamp = now_;
 }
 
 inline void FastEngine::enterCell(int i) {
@@ -329,12 +328,19 @@ void FastEngine::predictExit(int i) {
   s.t_exit = s.exit_face == CellGrid::kNoFace ? kNever : now_ + t;
 }
 
+// The room for two searches' candidates, grown with the cells' room.
+inline int* FastEngine::nearRoom() {
+  const std::size_t room = 2 * grid_.gatherRoom();
+  if (near_.size() < room) near_.resize(room);
+  return near_.data();
+}
+
 void FastEngine::predictPairs(int i) {
   Track& s = track_[i];
   s.t_pair = kNever;
   s.partner = -1;
-  if (near_.size() < 2 * grid_.gatherRoom()) near_.resize(2 * grid_.gatherRoom());
-  lowerPairs(i, near_.data(), grid_.gatherNear(s.cell, near_.data()));
+  int* near = nearRoom();
+  lowerPairs(i, near, grid_.gatherNear(s.cell, near));
 }
 
 void FastEngine::predictAll(int i) {
@@ -352,10 +358,8 @@ void FastEngine::predictAllAfterContact(int i, int j) {
   predictExit(i);
   predictSurface(j);
   predictExit(j);
-  const std::size_t room = grid_.gatherRoom();
-  if (near_.size() < 2 * room) near_.resize(2 * room);
-  int* near_i = near_.data();
-  int* near_j = near_i + room;
+  int* near_i = nearRoom();
+  int* near_j = near_i + grid_.gatherRoom();
   Track& si = track_[i];
   Track& sj = track_[j];
   const int count_i = grid_.gatherNear(si.cell, near_i);
@@ -372,11 +376,7 @@ void FastEngine::predictAllAfterContact(int i, int j) {
 }
 
 inline void FastEngine::requeue(int i) {
-  const Track& s = track_[i];
-  double key = s.t_pair;
-  if (s.t_surface < key) key = s.t_surface;
-  if (s.t_exit < key) key = s.t_exit;
-  queue_.update(i, key, s.shot_id);
+  queue_.update(i, earliest(track_[i]), track_[i].shot_id);
 }
 
 // The shot's own collision rule, applied to the two spheres' present state.
@@ -421,8 +421,8 @@ bool FastEngine::stepInternal() {
   s.cell[face / 2] += face % 2 == 0 ? -1 : 1;
   enterCell(i);
   predictExit(i);
-  if (near_.size() < 2 * grid_.gatherRoom()) near_.resize(2 * grid_.gatherRoom());
-  lowerPairs(i, near_.data(), grid_.gatherAhead(s.cell, face, near_.data()));
+  int* near = nearRoom();
+  lowerPairs(i, near, grid_.gatherAhead(s.cell, face, near));
   requeue(i);
   return true;
 }

@@ -150,6 +150,10 @@ class FastEngine : private Shot::Keeper {
   void predictExit(int i);
   void predictPairs(int i);
   void requeue(int i);
+  // The earliest of a sphere's three predictions: its key in the queue.
+  static double earliest(const Track& s);
+  // near_, with room for two searches of the present cells.
+  int* nearRoom();
   // Takes the queue's top entry if it is an internal step (a cell exit, a
   // stale contact) and returns true; false when the top is an event.
   bool stepInternal();
@@ -183,6 +187,7 @@ class FastEngine : private Shot::Keeper {
   std::vector<int> sort_first_;
   std::vector<int> sort_slot_;
   std::vector<double> queue_keys_;
+  std::vector<int> queue_tags_;
   CellGrid grid_;
   EventQueue queue_;
 };
