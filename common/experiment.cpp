@@ -38,13 +38,16 @@ void Experiment::setTrace(EventTrace* trace) {
 
 void RunMonitor::runEnded(const Experiment&) {}
 
-#ifdef DRUMSIM
 Experiment::Experiment(Shot& shot, Chamber& chamber, const Par& par, Engine engine)
     : shot_(shot),
       chamber_(chamber),
       ncolmax_(par.ncolmax()),
+#ifdef DRUMSIM
       events_(0),
       restart_file_(par.restartFile()),
+#else
+      collisions_(0),
+#endif
       tstep_(par.tStep()),
       tmax_(par.tMax()),
       tnext_(0.0),
@@ -54,9 +57,23 @@ Experiment::Experiment(Shot& shot, Chamber& chamber, const Par& par, Engine engi
              kStalledEventsBase + kStalledEventsPerSphere * shot.n()),
       fast_(engine == Engine::kFast ? new FastEngine(shot, chamber) : nullptr),
       trace_(nullptr) {
+#ifdef DRUMSIM
   reset();
+#else
+  // The first run starts without a chamber reset; only this one may start
+  // from the state file.
+  shot_.set(chamber_);
+  if (par.restart() != 0) {
+    if (!readStateFile(par.restartFile())) return;
+  } else {
+    shot_.distribute(chamber_);
+  }
+  predictFirstEvent();
+  tfull_ = 0.0;
+#endif
 }
 
+#ifdef DRUMSIM
 void Experiment::reset() {
   tfull_ = 0.0;
   events_ = 0;
@@ -70,32 +87,6 @@ void Experiment::reset() {
   predictFirstEvent();
 }
 #else
-Experiment::Experiment(Shot& shot, Chamber& chamber, const Par& par, Engine engine)
-    : shot_(shot),
-      chamber_(chamber),
-      ncolmax_(par.ncolmax()),
-      collisions_(0),
-      tstep_(par.tStep()),
-      tmax_(par.tMax()),
-      tnext_(0.0),
-      tfull_(0.0),
-      monitor_(nullptr),
-      guard_(kStalledStepFraction * par.tStep(),
-             kStalledEventsBase + kStalledEventsPerSphere * shot.n()),
-      fast_(engine == Engine::kFast ? new FastEngine(shot, chamber) : nullptr),
-      trace_(nullptr) {
-  // The first run starts without a chamber reset; only this one may start
-  // from the state file.
-  shot_.set(chamber_);
-  if (par.restart() != 0) {
-    if (!readStateFile(par.restartFile())) return;
-  } else {
-    shot_.distribute(chamber_);
-  }
-  predictFirstEvent();
-  tfull_ = 0.0;
-}
-
 void Experiment::reset() {
   tfull_ = 0.0;
   collisions_ = 0;
