@@ -117,6 +117,18 @@ void writeFile(const char* name, const std::string& text) {
   }
 }
 
+// A state file's text, "x y z vx vy vz" per sphere to all digits.
+std::string stateText(const double* r, const double* v, int n) {
+  std::ostringstream os;
+  char line[160];
+  for (int i = 0; i < n; ++i) {
+    std::snprintf(line, sizeof line, "%.17g %.17g %.17g %.17g %.17g %.17g\n", r[3 * i],
+                  r[3 * i + 1], r[3 * i + 2], v[3 * i], v[3 * i + 1], v[3 * i + 2]);
+    os << line;
+  }
+  return os.str();
+}
+
 // Floor sizes that give n spheres the depth of the shipped bed.
 double boxHalfWidth(int n) { return std::sqrt(n / (4.0 * kSpheresPerArea)); }
 double cylinderRadius(int n) { return std::sqrt(n / (kPi * kSpheresPerArea)); }
@@ -159,15 +171,8 @@ std::string latticeState(ChamberKind kind, int n, unsigned seed) {
     sum2 += v[k] * v[k];
   }
   const double scale = std::sqrt(3.0 * n / sum2);  // mean squared component 1
-  std::ostringstream os;
-  char line[160];
-  for (int i = 0; i < n; ++i) {
-    std::snprintf(line, sizeof line, "%.17g %.17g %.17g %.17g %.17g %.17g\n", r[3 * i],
-                  r[3 * i + 1], r[3 * i + 2], scale * v[3 * i], scale * v[3 * i + 1],
-                  scale * v[3 * i + 2]);
-    os << line;
-  }
-  return os.str();
+  for (double& c : v) c *= scale;
+  return stateText(r.data(), v.data(), n);
 }
 
 // Parameter files of the shipped physics (diameter 1, amplitude 1, period 1,
@@ -217,17 +222,7 @@ struct Bed {
 
   // Writes the shot's present state to the named file to all digits.
   void writeState(const char* name) {
-    const int n = shot.n();
-    const double* r = shot.r_chunk();
-    const double* v = shot.v_chunk();
-    std::ostringstream os;
-    char line[160];
-    for (int i = 0; i < n; ++i) {
-      std::snprintf(line, sizeof line, "%.17g %.17g %.17g %.17g %.17g %.17g\n", r[3 * i],
-                    r[3 * i + 1], r[3 * i + 2], v[3 * i], v[3 * i + 1], v[3 * i + 2]);
-      os << line;
-    }
-    writeFile(name, os.str());
+    writeFile(name, stateText(shot.r_chunk(), shot.v_chunk(), shot.n()));
   }
 
   // Steps of dt until at least the given number of events more are done,
