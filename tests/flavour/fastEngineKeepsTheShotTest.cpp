@@ -39,6 +39,17 @@ std::vector<double> numbersOf(const std::string& text) {
   return values;
 }
 
+// The shot's state as a state file lists it: x y z vx vy vz per sphere.
+std::vector<double> stateNumbers(const World& world) {
+  const std::vector<double> r = world.positions();
+  const std::vector<double> v = world.velocities();
+  std::vector<double> numbers;
+  for (std::size_t i = 0; i < r.size(); i += 3) {
+    numbers.insert(numbers.end(), {r[i], r[i + 1], r[i + 2], v[i], v[i + 1], v[i + 2]});
+  }
+  return numbers;
+}
+
 class FastEngineKeepsTheShot : public ::testing::Test {
  protected:
   ScopedTempDir dir_;
@@ -116,15 +127,7 @@ TEST_F(FastEngineKeepsTheShot, AStateGivenToTheShotIsNotOverwrittenByTheEngine) 
   std::istringstream is(os.str());
   world.shot.readState(is);
   ASSERT_FALSE(is.fail());
-  std::vector<double> given = numbersOf(os.str());
-  std::vector<double> held;
-  const std::vector<double> r = world.positions();
-  const std::vector<double> v = world.velocities();
-  for (int i = 0; i < 30; ++i) {
-    for (int a = 0; a < 3; ++a) held.push_back(r[3 * i + a]);
-    for (int a = 0; a < 3; ++a) held.push_back(v[3 * i + a]);
-  }
-  EXPECT_EQ(held, given);
+  EXPECT_EQ(stateNumbers(world), numbersOf(os.str()));
 }
 
 // The experiment goes before the shot, as in the programs: the state file
@@ -136,12 +139,7 @@ TEST_F(FastEngineKeepsTheShot, TheStateFileHoldsTheSpheresAtTheEndOfTheRun) {
   {
     World world(7, Engine::kFast);
     for (int step = 0; step < 100; ++step) world.experiment.makeStep(world.experiment.tStep());
-    const std::vector<double> r = world.positions();
-    const std::vector<double> v = world.velocities();
-    for (int i = 0; i < 30; ++i) {
-      for (int a = 0; a < 3; ++a) expected.push_back(r[3 * i + a]);
-      for (int a = 0; a < 3; ++a) expected.push_back(v[3 * i + a]);
-    }
+    expected = stateNumbers(world);
   }
   {
     World world(7, Engine::kFast);
