@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "childProcess.h"
+#include "flavourFiles.h"
 #include "testSupport.h"
 
 namespace {
@@ -28,19 +29,6 @@ using testing_support::Snapshot;
 using testing_support::snapshot;
 using testing_support::writeFile;
 
-#ifdef DRUMSIM
-constexpr bool kDrum = true;
-constexpr const char* kBatch = "drumsim-batch";
-constexpr const char* kWindow = "drumsim";
-constexpr const char* kChamber = "ini/cyl.ini";
-constexpr const char* kChamberGL = "ini/cylGL.ini";
-#else
-constexpr bool kDrum = false;
-constexpr const char* kBatch = "cratesim-batch";
-constexpr const char* kWindow = "cratesim";
-constexpr const char* kChamber = "ini/box.ini";
-constexpr const char* kChamberGL = "ini/boxGL.ini";
-#endif
 
 constexpr const char* kState = "start.state";
 const std::string kMissing = "<missing>";
@@ -80,10 +68,10 @@ std::string goodState() {
 std::map<std::string, std::string> goodFiles() {
   return {{"ini/par.ini", "0\n0.02\n0\n0.1\n"},
           {"ini/shot.ini", "12 1\n0.3 1 0\n0.9 1\n0.001\n"},
-          {kChamber, chamberWith("", "")},
+          {kChamberFile, chamberWith("", "")},
           {"ini/parGL.ini", "10 36\n10\n0 20\n"},
           {"ini/shotGL.ini", "8\n8\n0.1 0.25 0.9\n0.95 0.2 0.1\n1 0.9 0\n"},
-          {kChamberGL, kDrum ? "48\n20\n0.2 0.2 0.25 1\n0.6 0.75 0.95 0.15\n"
+          {kChamberGLFile, kDrum ? "48\n20\n0.2 0.2 0.25 1\n0.6 0.75 0.95 0.15\n"
                              : "20\n0.2 0.2 0.25 1\n0.6 0.75 0.95 0.15\n"},
           {kState, goodState()}};
 }
@@ -264,7 +252,7 @@ TEST_F(BadInput, ShotParametersAreRefusedWithTheReadError) {
 }
 
 TEST_F(BadInput, ChamberParametersAreRefusedWithTheReadError) {
-  std::vector<Case> cases = genericFaults(kChamber, 2, 0, Stage::Reading);
+  std::vector<Case> cases = genericFaults(kChamberFile, 2, 0, Stage::Reading);
   std::vector<std::pair<std::string, std::string>> bad{
       {"motion", "-0.5 1"},   {"motion", "0.5 0"},    {"motion", "0.5 -1"},
       {"motion", "0.5 1e-320"},  // a period whose inverse is no double
@@ -283,9 +271,9 @@ TEST_F(BadInput, ChamberParametersAreRefusedWithTheReadError) {
                   {"size", "0 5 20"}, {"size", "5 -1 20"}, {"size", "-5 5 20"},
                   {"cells", "0 4"},   {"cells", "4 -1"},   {"cells", "10000 10000"}};
   bad.insert(bad.end(), own.begin(), own.end());
-  for (const auto& [key, value] : bad) cases.push_back({key + " " + value, kChamber, chamberWith(key, value)});
+  for (const auto& [key, value] : bad) cases.push_back({key + " " + value, kChamberFile, chamberWith(key, value)});
   // Too narrow for one sphere: known only once the shot gives its diameter.
-  Case narrow{"narrower than a sphere", kChamber, chamberWith("size", kDrum ? "0.5 20" : "0.4 5 20")};
+  Case narrow{"narrower than a sphere", kChamberFile, chamberWith("size", kDrum ? "0.5 20" : "0.4 5 20")};
   narrow.stage = Stage::RunPrepared;
   cases.push_back(narrow);
   for (const Case& c : cases) expectRefused(c);
@@ -312,7 +300,7 @@ TEST_F(BadInput, StateFilesAreRefusedWithTheReadErrorOrThePlacementCheck) {
 TEST_F(BadInput, WindowParametersAreRefusedWithTheReadError) {
   if (builtProgram(kWindow).empty()) GTEST_SKIP() << kWindow << " is not built";
   std::vector<Case> cases = genericFaults("ini/shotGL.ini", 1, 0, Stage::Reading);
-  for (Case& c : genericFaults(kChamberGL, 2, 1, Stage::ChamberBuilt)) cases.push_back(c);
+  for (Case& c : genericFaults(kChamberGLFile, 2, 1, Stage::ChamberBuilt)) cases.push_back(c);
   for (Case& c : genericFaults("ini/parGL.ini", 0, 1, Stage::RunPrepared)) cases.push_back(c);
   const std::vector<std::tuple<std::string, std::string, Stage>> bad{
       {"ini/shotGL.ini", "0\n8\n0.1 0.25 0.9\n0.95 0.2 0.1\n1 0.9 0\n", Stage::Reading},
@@ -330,7 +318,7 @@ TEST_F(BadInput, WindowParametersAreRefusedWithTheReadError) {
   if (kDrum) {
     for (const char* text : {"2\n20\n0.2 0.2 0.25 1\n0.6 0.75 0.95 0.15\n",
                              "48\n0\n0.2 0.2 0.25 1\n0.6 0.75 0.95 0.15\n"}) {
-      Case c{"out of range", kChamberGL, text};
+      Case c{"out of range", kChamberGLFile, text};
       c.stage = Stage::ChamberBuilt;
       cases.push_back(c);
     }
@@ -356,9 +344,9 @@ TEST_F(BadInput, InputsTheConventionAllowsStillRun) {
       {"Windows line ends, no newline at the end", "ini/shot.ini",
        "12 1\r\n0.3 1 0\r\n0.9 1\r\n0.001"},
       {"the diameter on the next line", "ini/shot.ini", "12\n1\n0.3 1 0\n0.9 1\n0.001\n"},
-      {"fractional counts", kChamber,
+      {"fractional counts", kChamberFile,
        chamberWith("cells", kDrum ? "4.9 rings" : "4 4.9 cells") },
-      {"a fractional map switch", kChamber, chamberWith("maps", "1.5 maps on")},
+      {"a fractional map switch", kChamberFile, chamberWith("maps", "1.5 maps on")},
       {"all numbers on one line", kState, one_line, "", Stage::Reading, true},
       {"Windows line ends", kState, crlf, "", Stage::Reading, true},
       {"numbers after the last sphere", kState, state + "1 2 3 4 5 6\n7 8\n", "", Stage::Reading, true},

@@ -29,11 +29,6 @@ using testing_support::fileExists;
 using testing_support::readFile;
 using testing_support::ScopedTempDir;
 
-#ifdef DRUMSIM
-constexpr const char* kProgram = "drumsim-batch";
-#else
-constexpr const char* kProgram = "cratesim-batch";
-#endif
 
 struct Outcome {
   int status = -1;  // exit status, or 128 + the signal that ended it
@@ -56,7 +51,7 @@ std::string buildDirectory() {
 class BatchProcess {
  public:
   explicit BatchProcess(const std::vector<std::string>& args) {
-    const std::string path = buildDirectory() + "/source/" + kProgram;
+    const std::string path = buildDirectory() + "/source/" + kBatch;
     std::vector<std::string> argv_text{path};
     argv_text.insert(argv_text.end(), args.begin(), args.end());
     pid_ = fork();
@@ -96,7 +91,7 @@ class BatchProcess {
     int wstatus = 0;
     while (waitpid(pid_, &wstatus, WNOHANG) == 0) {
       if (std::chrono::steady_clock::now() > end) {
-        ADD_FAILURE() << kProgram << " still running after " << limit.count() << " s";
+        ADD_FAILURE() << kBatch << " still running after " << limit.count() << " s";
         kill(pid_, SIGKILL);
         waitpid(pid_, &wstatus, 0);
         break;
@@ -357,7 +352,7 @@ TEST_F(BatchRun, CollapsingShotEndsWithStatusOneAndItsResults) {
 TEST_F(BatchRun, CommandLineHelpAndMistakes) {
   const Outcome help = runBatch({"--help"});
   EXPECT_EQ(help.status, 0);
-  EXPECT_NE(help.out.find(std::string("Usage: ") + kProgram), std::string::npos);
+  EXPECT_NE(help.out.find(std::string("Usage: ") + kBatch), std::string::npos);
   EXPECT_EQ(help.err, "");
 
   const std::vector<std::vector<std::string>> mistakes{
@@ -368,7 +363,7 @@ TEST_F(BatchRun, CommandLineHelpAndMistakes) {
   for (const auto& args : mistakes) {
     const Outcome outcome = runBatch(args);
     EXPECT_EQ(outcome.status, 2) << args[0];
-    EXPECT_NE(outcome.err.find(std::string("Usage: ") + kProgram), std::string::npos);
+    EXPECT_NE(outcome.err.find(std::string("Usage: ") + kBatch), std::string::npos);
     EXPECT_EQ(outcome.out, "");
   }
   EXPECT_FALSE(fileExists("state.out"));

@@ -17,15 +17,15 @@
 #include "shot.h"
 #include "testSupport.h"
 
+#include "flavourFiles.h"
+
 #ifdef DRUMSIM
 #include "cylinder.h"
 using TestChamber = Cylinder;
-constexpr const char* kChamberFile = "ini/cyl.ini";
 constexpr const char* kEventWord = "events";
 #else
 #include "box.h"
 using TestChamber = Box;
-constexpr const char* kChamberFile = "ini/box.ini";
 constexpr const char* kEventWord = "collisions";
 #endif
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "childProcess.h"
+#include "flavourFiles.h"
 #include "testSupport.h"
 
 namespace {
@@ -23,13 +24,6 @@ using testing_support::ScopedTempDir;
 using testing_support::snapshot;
 using testing_support::writeFile;
 
-#ifdef DRUMSIM
-constexpr bool kDrum = true;
-constexpr const char* kBatch = "drumsim-batch";
-#else
-constexpr bool kDrum = false;
-constexpr const char* kBatch = "cratesim-batch";
-#endif
 
 const char* const kEarlier = "earlier run\n";
 

@@ -1,0 +1,20 @@
+#ifndef FLAVOURFILES_H
+#define FLAVOURFILES_H
+
+// The programs and parameter files of the flavour a test binary is built
+// for: drumsim's with DRUMSIM defined, cratesim's otherwise.
+#ifdef DRUMSIM
+constexpr bool kDrum = true;
+constexpr const char* kBatch = "drumsim-batch";
+constexpr const char* kWindow = "drumsim";
+constexpr const char* kChamberFile = "ini/cyl.ini";
+constexpr const char* kChamberGLFile = "ini/cylGL.ini";
+#else
+constexpr bool kDrum = false;
+constexpr const char* kBatch = "cratesim-batch";
+constexpr const char* kWindow = "cratesim";
+constexpr const char* kChamberFile = "ini/box.ini";
+constexpr const char* kChamberGLFile = "ini/boxGL.ini";
+#endif
+
+#endif
