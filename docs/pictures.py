@@ -5,7 +5,8 @@ parameter files: docs/tool-*.png.
 Usage: docs/pictures.py [BUILD_DIR]   (default: build; needs gnuplot)
 
 Runs the box on ini/ as shipped (seed 1, snapshots every quarter cycle),
-then each tool on the run, and a sweep of the base amplitude over four runs
+then each tool on the run, the cylinder on ini/ as shipped for its impact
+map, and a sweep of the base amplitude over four runs
 of 50 cycles. Takes a few minutes.
 """
 
@@ -79,9 +80,15 @@ def main():
     sh(os.path.join(BUILD, "source", "cratesim-batch"), "--seed", "1", "--observe-every", "0.5",
        "--snapshot-every", "0.25", run)
 
-    # tools/plot: the impact histograms of the base.
+    # tools/plot: the impact histograms of the base; the base's impact map
+    # of the cylinder run on ini/ as shipped.
     sh(os.path.join(TOOLS, "plot"), run)
     shutil.copy(os.path.join(run, "plots", "bot-hist.png"), os.path.join(DOCS, "tool-plot.png"))
+    drum = os.path.join(work, "drum")
+    shutil.copytree(os.path.join(TOP, "ini"), os.path.join(drum, "ini"))
+    sh(os.path.join(BUILD, "source", "drumsim-batch"), "--seed", "1", drum)
+    sh(os.path.join(TOOLS, "plot"), drum)
+    shutil.copy(os.path.join(drum, "plots", "bot-map.png"), os.path.join(DOCS, "tool-plot-map.png"))
 
     # --snapshot-every: four snapshots over one cycle, seen from the side.
     pvd = ET.parse(os.path.join(run, "snapshots.pvd")).getroot().find("Collection")

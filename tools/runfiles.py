@@ -83,6 +83,18 @@ def chamber_size(run_dir, kind):
     return None
 
 
+def base_period(run_dir, kind):
+    """The period of the base's motion from the chamber's parameter file
+    (the fifth value of box.ini, the fourth of cyl.ini); None when the file
+    cannot be read."""
+    count = {"box": 5, "cylinder": 4}.get(kind)
+    name = "box.ini" if kind == "box" else "cyl.ini"
+    try:
+        return read_values(os.path.join(run_dir, "ini", name), count)[-1] if count else None
+    except (OSError, ValueError):
+        return None
+
+
 def to_float(text):
     """A number of a result file; "nan", "-nan", "inf" read as non-finite."""
     try:

@@ -8,6 +8,7 @@ Environment: SHOTSIM_SOURCE_DIR (the source tree), SHOTSIM_CRATE and
 SHOTSIM_DRUM (the batch programs), TOOLS_WORK (a directory of this build).
 """
 
+import math
 import operator
 import os
 import shutil
@@ -18,6 +19,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import types
 import unittest
 import xml.etree.ElementTree as ET
 import zlib
@@ -176,6 +178,16 @@ def read_observables(path):
         return columns, [[float(x) for x in line.split()] for line in f]
 
 
+def load_tool(name):
+    """A tool of tools/ as a module, to test its functions."""
+    path = os.path.join(TOOLS, name)
+    module = types.ModuleType(name)
+    module.__file__ = path
+    with open(path) as f:
+        exec(compile(f.read(), path, "exec"), module.__dict__)
+    return module
+
+
 def close(a, b, tol=2e-5):
     return abs(a - b) <= tol * max(1.0, abs(a), abs(b))
 
@@ -192,8 +204,8 @@ class Plot(unittest.TestCase):
     SIZES = {"top-hist.png": (1500, 480), "bot-hist.png": (1500, 480), "top-zone.png": (1500, 480),
              "top-map.png": (700, 620), "bot-map.png": (700, 620), "observables.png": (900, 1000)}
 
-    def plot(self, run_dir, expected, coloured_share, skipped=(), out=None):
-        command = [os.path.join(TOOLS, "plot"), run_dir]
+    def plot(self, run_dir, expected, coloured_share, skipped=(), out=None, options=()):
+        command = [os.path.join(TOOLS, "plot"), run_dir] + list(options)
         if out is None:
             out = os.path.join(run_dir, "plots")
         else:
@@ -213,7 +225,45 @@ class Plot(unittest.TestCase):
         return result
 
     def test_box(self):
-        self.plot(BOX_RUN, self.SIZES.keys(), {}, out=os.path.join(WORK, "plots-box"))
+        self.plot(BOX_RUN, self.SIZES.keys(), {}, out=os.path.join(WORK, "plots-box"),
+                  options=["--common-scale"])
+
+    def test_map_bins_cover_the_reach_of_the_centres(self):
+        # Impacts at the corners and on the edges of the area the sphere
+        # centres reach, and one just outside it (a tolerance): each lands in
+        # a bin that holds it, the bins cover the area exactly (no image past
+        # the outline, no gap inside it), and no bin is a sliver.
+        plot = load_tool("plot")
+        rim = [(5 * math.cos(a), 5 * math.sin(a)) for a in (0, math.pi / 4, math.pi / 2, 2.4, 4.0)]
+        cases = [  # shape, bins across, impacts, area covered, impacts outside
+            (("box", 4.5, 4.5), 61, [(4.5, 4.5), (-4.5, -4.5), (4.5, -4.5), (4.5, 0), (0, 4.5),
+                                     (0, 0), (4.5005, 1)], 81.0, 0),
+            (("box", 2.0, 0.3), 10, [(2, 0.3), (-2, 0), (0.2, -0.3), (3, 0)], 2.4, 1),
+            (("disc", 5.0), 61, rim + [(0, 0), (5.0004, 0), (0, -6)], math.pi * 25, 1),
+            (("disc", 0.5), 10, [(0.5, 0), (0, 0)], math.pi / 4, 0),
+        ]
+        for shape, across, points, area, outside in cases:
+            bins, found_outside = plot.map_bins(points, shape, across)
+            self.assertEqual(found_outside, outside, shape)
+            self.assertEqual(sum(b.count for b in bins), len(points), shape)
+            self.assertAlmostEqual(sum(b.area for b in bins) / area, 1.0, delta=1e-5, msg=shape)
+            vertices = [p for b in bins for polygon in b.polygons for p in polygon]
+            if shape[0] == "box":
+                self.assertEqual((min(p[0] for p in vertices), max(p[0] for p in vertices)),
+                                 (-shape[1], shape[1]))
+                self.assertEqual((min(p[1] for p in vertices), max(p[1] for p in vertices)),
+                                 (-shape[2], shape[2]))
+                square = (2 * shape[1] / across) ** 2
+            else:
+                self.assertLessEqual(max(math.hypot(*p) for p in vertices), shape[1] * (1 + 1e-12))
+                square = (2 * shape[1] / across) ** 2
+            self.assertGreaterEqual(min(b.area for b in bins), 0.5 * square * (1 - 1e-9), shape)
+            for x, y in points:
+                if far_outside(shape, (x, y)):
+                    continue
+                holder = [b for b in bins if b.count and any(
+                    inside(polygon, (x, y), shape) for polygon in b.polygons)]
+                self.assertTrue(holder, (shape, x, y))
 
     def test_cylinder_with_an_empty_top(self):
         # top.hist is all "-nan" and top.map empty: the profile is an empty
@@ -233,6 +283,28 @@ class Plot(unittest.TestCase):
         result = self.plot(run_dir, ["observables.png"], {})
         for name in ("top.map", "bot.map"):
             self.assertIn("%s: missing" % name, result.stderr)
+
+
+def far_outside(shape, point):
+    x, y = point
+    if shape[0] == "box":
+        return abs(x) > shape[1] + 0.01 or abs(y) > shape[2] + 0.01
+    return math.hypot(x, y) > shape[1] + 0.01
+
+
+def inside(polygon, point, shape):
+    """A point in a convex polygon; a point that a tolerance put past the
+    edge of the shape is taken at the nearest point of the edge."""
+    x, y = point
+    if shape[0] == "disc" and math.hypot(x, y) > shape[1]:
+        x, y = x * shape[1] / math.hypot(x, y), y * shape[1] / math.hypot(x, y)
+    elif shape[0] == "box":
+        x, y = max(-shape[1], min(shape[1], x)), max(-shape[2], min(shape[2], y))
+    # Signed distances from the edges; the circle is a polygon of many
+    # sides, whose chords pass within 1e-4 of it.
+    signs = [((b[0] - a[0]) * (y - a[1]) - (b[1] - a[1]) * (x - a[0])) / math.dist(a, b)
+             for a, b in zip(polygon, polygon[1:] + polygon[:1]) if a != b]
+    return all(s >= -1e-4 for s in signs) or all(s <= 1e-4 for s in signs)
 
 
 class Snapshots(unittest.TestCase):
