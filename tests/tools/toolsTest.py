@@ -472,18 +472,33 @@ def check_sweep(test, out):
 
 
 class Sweep(unittest.TestCase):
-    def test_four_runs_under_gnu_parallel(self):
+    def test_four_runs_under_gnu_parallel_two_at_a_time(self):
         template, table = sweep_template("parallel")
         out = os.path.join(WORK, "sweep-parallel")
         shutil.rmtree(out, ignore_errors=True)
-        result = run([os.path.join(TOOLS, "sweep"), "--program", CRATE, "--jobs", "2", "--seed", "3",
-                      template, table, out, "--", "--observe-every", "0.1"])
+        result = run([os.path.join(TOOLS, "sweep"), "--program", CRATE, "--sshlogin", "2/:",
+                      "--seed", "3", template, table, out, "--", "--observe-every", "0.1"])
         self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertIn("4 runs on this machine (2 at a time)", result.stdout)
         check_sweep(self, out)
         with open(os.path.join(out, "joblog")) as f:
             jobs = [line.split("\t") for line in f.read().splitlines()[1:]]
         self.assertEqual(len(jobs), 4)
         self.assertEqual([j[6] for j in jobs], ["0"] * 4)
+
+    def test_each_machine_takes_its_share_of_runs_at_a_time(self):
+        # GNU parallel's count of the runs a machine takes at a time: --jobs
+        # with the CPUs that "NCPUS/" gives (or this machine has).
+        sweep = load_tool("sweep")
+        cores = os.cpu_count()
+        for jobs, login, expected in (("100%", "2/node1", ("node1", 2)),
+                                      ("100%", "@rack1/8/node2", ("node2", 8)),
+                                      ("50%", "3/node1", ("node1", 2)),
+                                      ("3", "8/node1", ("node1", 3)),
+                                      ("+1", ":", ("this machine", cores + 1)),
+                                      ("-4", "2/node1", ("node1", -2)),  # refused
+                                      ("100%", "node3", ("node3", "100% of its CPUs"))):
+            self.assertEqual(sweep.host_slots(jobs, login), expected, (jobs, login))
 
     def test_bad_tables_are_refused(self):
         template, _ = sweep_template("bad")
