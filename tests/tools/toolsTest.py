@@ -13,12 +13,10 @@ import operator
 import os
 import shutil
 import signal
-import socket
 import struct
 import subprocess
 import sys
 import tempfile
-import time
 import types
 import unittest
 import xml.etree.ElementTree as ET
@@ -515,18 +513,6 @@ class Sweep(unittest.TestCase):
             self.assertIn(message, result.stderr)
 
 
-def free_ports(count):
-    sockets = []
-    for _ in range(count):
-        s = socket.socket()
-        s.bind(("127.0.0.1", 0))
-        sockets.append(s)
-    ports = [s.getsockname()[1] for s in sockets]
-    for s in sockets:
-        s.close()
-    return ports
-
-
 def die_with_parent():
     # The daemons end when the test process ends, however it ends.
     import ctypes
@@ -534,34 +520,8 @@ def die_with_parent():
 
 
 class Slurm(unittest.TestCase):
-    """The job-array script of a sweep, run by a single-node Slurm (with its
-    own munge) started on this machine and stopped afterwards."""
-
-    def start(self, command, log):
-        process = subprocess.Popen(command, stdout=log, stderr=subprocess.STDOUT,
-                                   preexec_fn=die_with_parent, env=self.env)
-        self.daemons.append(process)
-        return process
-
-    def stop(self):
-        for process in reversed(self.daemons):
-            if process.poll() is None:
-                process.terminate()
-        for process in self.daemons:
-            try:
-                process.wait(timeout=20)
-            except subprocess.TimeoutExpired:
-                process.kill()
-                process.wait()
-
-    def logs(self):
-        text = ""
-        for name in ("munged.log", "slurmctld.log", "slurmd.log", "daemons.out"):
-            path = os.path.join(self.dir, name)
-            if os.path.exists(path):
-                with open(path) as f:
-                    text += "\n--- %s\n%s" % (name, f.read()[-3000:])
-        return text
+    """The job-array script of a sweep, run by the single-node Slurm of
+    tools/slurm-local, started on this machine and stopped afterwards."""
 
     def test_job_array(self):
         template, table = sweep_template("slurm")
@@ -570,72 +530,30 @@ class Slurm(unittest.TestCase):
         result = run([os.path.join(TOOLS, "sweep"), "--slurm", "--program", CRATE, "--seed", "3",
                       template, table, out, "--", "--observe-every", "0.1"])
         self.assertEqual(result.returncode, 0, result.stderr)
-        self.dir = tempfile.mkdtemp(prefix="slurm.", dir=WORK)
-        self.daemons = []
+        slurm = load_tool("slurm-local")
+        d = tempfile.mkdtemp(prefix="slurm.", dir=WORK)
+        daemons = []
         try:
-            self.run_slurm(os.path.join(out, "sweep.sbatch"))
+            daemons = slurm.start(d, cpus=2, preexec_fn=die_with_parent)
+            try:
+                result = run(["sbatch", "--wait", os.path.join(out, "sweep.sbatch")],
+                             env=slurm.environment(d), timeout=120)
+            except subprocess.TimeoutExpired:
+                self.fail("the job array did not end in 2 minutes:" + slurm.logs(d))
+            self.assertEqual(result.returncode, 0, result.stdout + result.stderr + slurm.logs(d))
+            status = run([os.path.join(TOOLS, "slurm-local"), "status", d])
+            self.assertEqual(status.returncode, 0, status.stdout + status.stderr)
+            self.assertIn("node      idle", status.stdout)
         finally:
-            self.stop()
+            stopped = slurm.stop(d)
+            for daemon in daemons:
+                daemon.wait()
+        self.assertEqual(sorted(stopped), ["munged", "slurmctld", "slurmd"])
+        self.assertEqual(slurm.running(d), [])
         result = run([os.path.join(TOOLS, "sweep"), "--gather", out])
         self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
         check_sweep(self, out)
         self.assertEqual(len([f for f in os.listdir(out) if f.startswith("slurm-")]), 4)
-
-    def run_slurm(self, script):
-        d = self.dir
-        os.chmod(d, 0o755)
-        host = socket.gethostname().split(".")[0]
-        user = run(["id", "-un"]).stdout.strip()
-        ctld_port, d_port = free_ports(2)
-        for sub in ("state", "spool"):
-            os.makedirs(os.path.join(d, sub))
-        conf = os.path.join(d, "slurm.conf")
-        with open(conf, "w") as f:
-            f.write("\n".join([
-                "ClusterName=shotsimtest",
-                "SlurmctldHost=%s(127.0.0.1)" % host,
-                "SlurmctldPort=%d" % ctld_port, "SlurmdPort=%d" % d_port,
-                "AuthType=auth/munge", "CredType=cred/munge",
-                "AuthInfo=socket=%s/munge.sock" % d,
-                "SlurmUser=%s" % user, "SlurmdUser=%s" % user,
-                "StateSaveLocation=%s/state" % d, "SlurmdSpoolDir=%s/spool" % d,
-                "SlurmctldPidFile=%s/slurmctld.pid" % d, "SlurmdPidFile=%s/slurmd.pid" % d,
-                "SlurmctldLogFile=%s/slurmctld.log" % d, "SlurmdLogFile=%s/slurmd.log" % d,
-                "ProctrackType=proctrack/pgid", "TaskPlugin=task/none",
-                "SelectType=select/cons_tres", "SelectTypeParameters=CR_Core",
-                "SchedulerType=sched/builtin", "MpiDefault=none", "ReturnToService=2",
-                "JobCompType=jobcomp/none", "AccountingStorageType=accounting_storage/none",
-                "JobAcctGatherType=jobacct_gather/none", "SwitchType=switch/none",
-                "InactiveLimit=0", "KillWait=5", "Waittime=0",
-                "NodeName=%s NodeAddr=127.0.0.1 CPUs=2 State=UNKNOWN" % host,
-                "PartitionName=test Nodes=%s Default=YES MaxTime=INFINITE State=UP" % host, ""]))
-        self.env = dict(os.environ, SLURM_CONF=conf)
-        key = os.path.join(d, "munge.key")
-        result = run(["mungekey", "--create", "--keyfile=" + key])
-        self.assertEqual(result.returncode, 0, result.stderr)
-        log = open(os.path.join(d, "daemons.out"), "w")
-        self.addCleanup(log.close)
-        self.start(["munged", "--foreground", "--force", "--socket=%s/munge.sock" % d,
-                    "--key-file=" + key, "--pid-file=%s/munged.pid" % d,
-                    "--log-file=%s/munged.log" % d, "--seed-file=%s/munged.seed" % d], log)
-        deadline = time.time() + 20
-        while not os.path.exists(os.path.join(d, "munge.sock")) and time.time() < deadline:
-            time.sleep(0.1)
-        self.start(["slurmctld", "-D", "-c"], log)
-        self.start(["slurmd", "-D"], log)
-        deadline = time.time() + 60
-        state = ""
-        while time.time() < deadline:
-            state = run(["sinfo", "-h", "-o", "%T"], env=self.env).stdout.strip()
-            if state == "idle":
-                break
-            time.sleep(0.5)
-        self.assertEqual(state, "idle", "Slurm did not start:" + self.logs())
-        try:
-            result = run(["sbatch", "--wait", script], env=self.env, timeout=120)
-        except subprocess.TimeoutExpired:
-            self.fail("the job array did not end in 2 minutes:" + self.logs())
-        self.assertEqual(result.returncode, 0, result.stdout + result.stderr + self.logs())
 
 
 if __name__ == "__main__":
