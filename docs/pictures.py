@@ -44,6 +44,12 @@ def gnuplot(script):
     subprocess.run(["gnuplot"], input=script, universal_newlines=True, check=True)
 
 
+def vtp_base(path):
+    """The base's height in a snapshot's field data."""
+    poly = ET.parse(path).getroot().find("PolyData")
+    return float(poly.find("FieldData/DataArray[@Name='BaseHeight']").text)
+
+
 def vtp_spheres(path):
     """(x, y, z, radius, speed) per sphere of a .vtp file."""
     piece = ET.parse(path).getroot().find("PolyData/Piece")
@@ -55,13 +61,17 @@ def vtp_spheres(path):
             for i in range(len(arrays["radius"]))]
 
 
-def side_view(spheres, data, title):
+def side_view(spheres, data, title, base=None):
     """A gnuplot panel: the spheres seen from the side (x, z), their true
-    size, coloured by speed; the box's walls and floor."""
+    size, coloured by speed; the base, when its height is given."""
     with open(data, "w") as f:
         for x, _, z, r, speed in sorted(spheres, key=lambda s: s[1]):
             f.write("%r %r %r %r\n" % (x, z, r, speed))
-    return ("set title %s\nset size ratio -1\nset xrange [%g:%g]\nset yrange [-1.5:12]\n"
+    floor = ""
+    if base is not None:
+        floor = ("set object 1 rect from %g,-1.5 to %g,%r behind fs solid 1.0 noborder "
+                 "fc rgb \"#555555\"\n" % (-HALF_X, HALF_X, base))
+    return floor + ("set title %s\nset size ratio -1\nset xrange [%g:%g]\nset yrange [-1.5:12]\n"
             "set xlabel \"x [diameters]\"\nset ylabel \"height z [diameters]\"\n"
             "set cblabel \"speed [diameters/cycle]\"\nset cbrange [0:4]\n"
             "plot \"%s\" using 1:2:3:4 with circles fill solid 0.9 border lc rgb \"#333333\""
@@ -95,10 +105,11 @@ def main():
     entries = [(float(d.get("timestep")), d.get("file")) for d in pvd]
     chosen = [e for e in entries if 100.0 - 1e-6 <= e[0] < 101.0 - 1e-6][:4]
     script = STYLE % (1000, 380, os.path.join(DOCS, "tool-snapshots.png"))
-    script += "set multiplot layout 1,4 title \"snapshots.pvd: the bed over one cycle (x-z side view, coloured by speed)\"\nunset colorbox\n"
+    script += "set multiplot layout 1,4 title \"snapshots.pvd: the bed over one cycle (x-z side view, coloured by speed; grey: the base at BaseHeight)\"\nunset colorbox\n"
     for k, (t, name) in enumerate(chosen):
-        script += side_view(vtp_spheres(os.path.join(run, name)), os.path.join(work, "snap%d" % k),
-                            "t = %.2f cycles" % t)
+        path = os.path.join(run, name)
+        script += side_view(vtp_spheres(path), os.path.join(work, "snap%d" % k),
+                            "t = %.2f cycles" % t, vtp_base(path))
     gnuplot(script + "unset multiplot\n")
 
     # tools/state2vtk: the final state from state.vtp, from the side.

@@ -64,7 +64,7 @@ void catchStopSignals() {
 
 void printUsage(std::ostream& os) {
   os << "Usage: " << kProgram << " [--seed N] [--observe-every T] [--snapshot-every T]\n"
-     << "       [--engine reference|fast] [DIRECTORY]\n"
+     << "       [--snapshot-format ascii|binary] [--engine reference|fast] [DIRECTORY]\n"
      << "Runs the simulation without a window in DIRECTORY (default: the\n"
      << "current directory) from the parameter files in its ini/ folder, until\n"
      << "both limits of ini/par.ini are reached, and leaves the result files\n"
@@ -79,7 +79,11 @@ void printUsage(std::ostream& os) {
      << "  --snapshot-every T  write the spheres to snapshots/shot_NNNNNN.vtp (VTK\n"
      << "            PolyData) at the start, after the first step at or past each\n"
      << "            multiple of T cycles and at the end, listed with their times in\n"
-     << "            snapshots.pvd (default: no snapshots)\n"
+     << "            snapshots.pvd, and the chamber with its base at that time to\n"
+     << "            snapshots/chamber_NNNNNN.vtp, listed in chamber.pvd (default: no\n"
+     << "            snapshots)\n"
+     << "  --snapshot-format F  ascii (default: numbers as text) or binary (the\n"
+     << "            arrays' raw bytes, appended; a third of the size, faster)\n"
      << "  --engine E  the event engine: fast (default; cost per event nearly\n"
      << "            independent of the number of spheres) or reference (the\n"
      << "            plain loop, all spheres at every event); same physics\n"
@@ -92,6 +96,7 @@ struct Options {
   bool seed_given = false;
   double observe_every = 0.0;  // 0: a row of observables after every step
   double snapshot_every = 0.0;  // 0: no snapshots
+  VtkEncoding snapshot_format = VtkEncoding::kAscii;
   Experiment::Engine engine = Experiment::Engine::kFast;
   bool help = false;
 };
@@ -112,6 +117,17 @@ bool parseInterval(const char* text, double& interval) {
   const double value = std::strtod(text, &end);
   if (*end != '\0' || !std::isfinite(value) || !(value > 0.0)) return false;
   interval = value;
+  return true;
+}
+
+bool parseFormat(const std::string& name, VtkEncoding& format) {
+  if (name == "ascii") {
+    format = VtkEncoding::kAscii;
+  } else if (name == "binary") {
+    format = VtkEncoding::kBinary;
+  } else {
+    return false;
+  }
   return true;
 }
 
@@ -150,6 +166,11 @@ bool parseOptions(int argc, char** argv, Options& options) {
       ++i;
     } else if (arg.compare(0, 17, "--snapshot-every=") == 0) {
       if (!parseInterval(argv[i] + 17, options.snapshot_every)) return false;
+    } else if (arg == "--snapshot-format") {
+      if (i + 1 >= argc || !parseFormat(argv[i + 1], options.snapshot_format)) return false;
+      ++i;
+    } else if (arg.compare(0, 18, "--snapshot-format=") == 0) {
+      if (!parseFormat(arg.substr(18), options.snapshot_format)) return false;
     } else if (arg == "--engine") {
       if (i + 1 >= argc || !parseEngine(argv[i + 1], options.engine)) return false;
       ++i;
@@ -331,7 +352,23 @@ class ProgressMonitor : public RunMonitor {
 // The recorder too is built before the run phase begins, so that a failure
 // to put its file in place is reported in the teardown like the others.
 // Returns the exit status.
-int run(long seed, double observe_every, double snapshot_every, Experiment::Engine engine) {
+// The chamber as the snapshots draw it.
+ChamberOutline outlineOf(const ChamberType& chamber, double diam) {
+  ChamberOutline outline;
+#ifdef DRUMSIM
+  outline.shape = ChamberOutline::Shape::kCylinder;
+  outline.half_x = outline.half_y = chamber.radius0();
+#else
+  outline.half_x = chamber.xsize0();
+  outline.half_y = chamber.ysize0();
+#endif
+  outline.height = chamber.height0();
+  outline.has_top = chamber.height0() > diam;
+  return outline;
+}
+
+int run(long seed, double observe_every, double snapshot_every, VtkEncoding snapshot_format,
+        Experiment::Engine engine) {
   lifecycle::beginProcess();
   static Par par("ini/par.ini");
   static Shot shot("ini/shot.ini");
@@ -339,7 +376,8 @@ int run(long seed, double observe_every, double snapshot_every, Experiment::Engi
   shot.useSeed(seed);
   static Experiment experiment(shot, chamber, par, engine);
   static ObservablesRecorder recorder(shot, chamber, observe_every);
-  SnapshotSeries snapshots(shot, "snapshots", snapshot_every);
+  SnapshotSeries snapshots(shot, chamber, outlineOf(chamber, shot.diam()), "snapshots",
+                           snapshot_every, snapshot_format);
   if (snapshot_every > 0.0 && !(snapshots.prepare() && snapshots.write(0.0))) lifecycle::fail();
   lifecycle::beginRun();
 
@@ -373,5 +411,6 @@ int main(int argc, char** argv) {
   }
   const long seed = options.seed_given ? options.seed : static_cast<long>(std::time(nullptr));
   std::cerr << "seed: " << seed << std::endl;
-  return run(seed, options.observe_every, options.snapshot_every, options.engine);
+  return run(seed, options.observe_every, options.snapshot_every, options.snapshot_format,
+             options.engine);
 }

@@ -83,14 +83,13 @@ def chamber_size(run_dir, kind):
     return None
 
 
-def base_period(run_dir, kind):
-    """The period of the base's motion from the chamber's parameter file
-    (the fifth value of box.ini, the fourth of cyl.ini); None when the file
-    cannot be read."""
-    count = {"box": 5, "cylinder": 4}.get(kind)
-    name = "box.ini" if kind == "box" else "cyl.ini"
+def base_motion(run_dir, kind):
+    """(amplitude, period) of the base from the second line of the chamber's
+    parameter file; None when the file cannot be read."""
+    name = {"box": "box.ini", "cylinder": "cyl.ini"}.get(kind)
     try:
-        return read_values(os.path.join(run_dir, "ini", name), count)[-1] if count else None
+        values = param_values(os.path.join(run_dir, "ini", name), 2) if name else []
+        return (float(values[0]), float(values[1])) if len(values) >= 2 else None
     except (OSError, ValueError):
         return None
 
@@ -164,7 +163,9 @@ def _g17(x):
 
 def write_vtp(f, centres, velocities, radius, time=0.0):
     """A VTK XML PolyData file of the sphere centres, as the batch programs
-    write their snapshots (common/snapshot.cpp)."""
+    write the spheres of their snapshots as text (common/snapshot.cpp), but
+    without the base's height and the chamber's size, which a state file
+    does not give."""
     n = len(centres)
     w = f.write
     w('<?xml version="1.0"?>\n')

@@ -33,7 +33,7 @@ CYL_RUN = os.path.join(WORK, "cylinder")
 N = 60            # spheres of the test runs
 RADIUS = 0.5
 STEP = 0.02       # time step of the test runs [cycles]
-SNAP_EVERY = 0.5  # snapshot interval [cycles]
+SNAP_EVERY = 0.3  # snapshot interval [cycles]: the base is away from 0 at most
 
 PAR = """0          restart
 %s       time step [cycles]
@@ -86,13 +86,14 @@ def run(command, **kwargs):
 
 
 def make_runs():
-    """The fixture: a box run and a cylinder run of 3 cycles with snapshots."""
+    """The fixture: a box run and a cylinder run of 3 cycles with snapshots,
+    the box's as text, the cylinder's binary."""
     shutil.rmtree(WORK, ignore_errors=True)
-    for run_dir, program, chamber in ((BOX_RUN, CRATE, ("box.ini", BOX)),
-                                      (CYL_RUN, DRUM, ("cyl.ini", CYL))):
+    for run_dir, program, chamber, encoding in ((BOX_RUN, CRATE, ("box.ini", BOX), "ascii"),
+                                                (CYL_RUN, DRUM, ("cyl.ini", CYL), "binary")):
         write_ini(run_dir, chamber[0], chamber[1], 3)
         result = run([program, "--seed", "7", "--observe-every", "0.1", "--snapshot-every",
-                      str(SNAP_EVERY), run_dir])
+                      str(SNAP_EVERY), "--snapshot-format", encoding, run_dir])
         if result.returncode != 0:
             sys.exit("%s failed:\n%s" % (program, result.stderr))
 
@@ -149,19 +150,40 @@ def read_png(path):
 
 
 def parse_vtp(path):
-    """The arrays of a PolyData file, as lists of floats, by name."""
-    root = ET.parse(path).getroot()
+    """The arrays of a PolyData file, as lists of numbers, by name; ASCII or
+    with its arrays' raw bytes appended."""
+    with open(path, "rb") as f:
+        data = f.read()
+    cut = data.find(b"<AppendedData")
+    raw = b""
+    if cut >= 0:
+        raw = data[data.index(b"_", cut) + 1:]
+        data = data[:cut] + b"</VTKFile>"
+    root = ET.fromstring(data)
     assert root.tag == "VTKFile" and root.get("type") == "PolyData", path
+    assert root.get("byte_order") == ("LittleEndian" if sys.byteorder == "little" else "BigEndian")
+
+    def values(array):
+        kind = {"Float64": "d", "Int64": "q"}[array.get("type")]
+        cast = float if kind == "d" else int
+        if array.get("format") == "ascii":
+            return [cast(x) for x in array.text.split()]
+        assert array.get("format") == "appended", path
+        offset = int(array.get("offset"))
+        size, = struct.unpack("=Q", raw[offset:offset + 8])
+        return list(struct.unpack("=%d%s" % (size // 8, kind), raw[offset + 8:offset + 8 + size]))
+
     poly = root.find("PolyData")
     piece = poly.find("Piece")
-    out = {"points": int(piece.get("NumberOfPoints")), "verts": int(piece.get("NumberOfVerts"))}
-    time_array = poly.find("FieldData/DataArray[@Name='TimeValue']")
-    out["time"] = float(time_array.text)
-    for array in piece.find("PointData"):
-        out[array.get("Name")] = [float(x) for x in array.text.split()]
-    out["centres"] = [float(x) for x in piece.find("Points/DataArray").text.split()]
-    for array in piece.find("Verts"):
-        out[array.get("Name")] = [int(x) for x in array.text.split()]
+    out = {"points": int(piece.get("NumberOfPoints")), "verts": int(piece.get("NumberOfVerts")),
+           "polys": int(piece.get("NumberOfPolys"))}
+    for array in poly.find("FieldData"):
+        out[array.get("Name")] = values(array)
+    out["time"] = out["TimeValue"][0]
+    for section in ("PointData", "CellData", "Verts", "Polys"):
+        for array in piece.find(section) if piece.find(section) is not None else ():
+            out[array.get("Name")] = values(array)
+    out["centres"] = values(piece.find("Points/DataArray"))
     return out
 
 
@@ -192,7 +214,7 @@ def close(a, b, tol=2e-5):
 
 def no_snapshot_temporaries(test, run_dir):
     left = [f for f in os.listdir(os.path.join(run_dir, "snapshots")) if f.endswith(".tmp")]
-    left += [f for f in os.listdir(run_dir) if f.startswith("snapshots.pvd.")]
+    left += [f for f in os.listdir(run_dir) if f.startswith(("snapshots.pvd.", "chamber.pvd."))]
     test.assertEqual(left, [])
 
 
@@ -305,11 +327,23 @@ def inside(polygon, point, shape):
     return all(s >= -1e-4 for s in signs) or all(s <= 1e-4 for s in signs)
 
 
+def collection(path):
+    root = ET.parse(path).getroot()
+    assert (root.tag, root.get("type")) == ("VTKFile", "Collection"), path
+    return [(float(d.get("timestep")), d.get("file")) for d in root.find("Collection")]
+
+
+def base_height(t):
+    """The base of the test runs (amplitude 1, period 1, from 0 rising) at t."""
+    phase = t % 1.0
+    return 4 * phase if phase < 0.25 else (2 - 4 * phase if phase < 0.75 else 4 * phase - 4)
+
+
 class Snapshots(unittest.TestCase):
-    def check_run(self, run_dir):
-        root = ET.parse(os.path.join(run_dir, "snapshots.pvd")).getroot()
-        self.assertEqual((root.tag, root.get("type")), ("VTKFile", "Collection"))
-        entries = [(float(d.get("timestep")), d.get("file")) for d in root.find("Collection")]
+    def check_run(self, run_dir, size, height):
+        """size: the box's half-widths or the cylinder's radius (one value)."""
+        entries = collection(os.path.join(run_dir, "snapshots.pvd"))
+        chambers = collection(os.path.join(run_dir, "chamber.pvd"))
         _, rows = read_observables(os.path.join(run_dir, "observables.dat"))
         t_end = rows[-1][0]
         # At the start, after the first step at or past each multiple of the
@@ -325,9 +359,10 @@ class Snapshots(unittest.TestCase):
         self.assertEqual(len(scheduled), multiples, times)
         for k, t in enumerate(scheduled, 1):
             self.assertTrue(k * SNAP_EVERY - 1e-9 <= t < k * SNAP_EVERY + STEP, (k, t))
+        self.assertEqual([t for t, _ in chambers], times)
         files = sorted(os.listdir(os.path.join(run_dir, "snapshots")))
-        self.assertEqual(files, sorted(os.path.basename(f) for _, f in entries))
-        for t, name in entries:
+        self.assertEqual(files, sorted(os.path.basename(f) for _, f in entries + chambers))
+        for (t, name), (_, chamber_name) in zip(entries, chambers):
             vtp = parse_vtp(os.path.join(run_dir, name))
             self.assertEqual((vtp["points"], vtp["verts"]), (N, N))
             self.assertEqual(vtp["time"], t)
@@ -336,6 +371,32 @@ class Snapshots(unittest.TestCase):
             self.assertEqual(len(vtp["centres"]), 3 * N)
             self.assertEqual(vtp["connectivity"], list(range(N)))
             self.assertEqual(vtp["offsets"], list(range(1, N + 1)))
+            # The base follows its triangle wave, and no sphere reaches below
+            # it or through a wall.
+            base = vtp["BaseHeight"][0]
+            self.assertAlmostEqual(base, base_height(t), delta=1e-9)
+            self.assertEqual(vtp.get("ChamberHalfWidths", vtp.get("ChamberRadius")), size)
+            self.assertEqual(vtp["ChamberHeight"], [height])
+            centres = [vtp["centres"][3 * i:3 * i + 3] for i in range(N)]
+            self.assertGreaterEqual(min(z for _, _, z in centres) - RADIUS, base - 1e-6, t)
+            reach = max(max(abs(x), abs(y)) if len(size) == 2 else math.hypot(x, y)
+                        for x, y, _ in centres)
+            self.assertLessEqual(reach, size[0] - RADIUS + 1e-6, t)
+            # The chamber file: the base polygon at the base's height, the
+            # wall's facets up to the top, the top.
+            walls = parse_vtp(os.path.join(run_dir, chamber_name))
+            self.assertEqual(walls["BaseHeight"], [base])
+            corners = [walls["centres"][3 * i:3 * i + 3] for i in range(walls["points"])]
+            facets = walls["points"] // 2
+            self.assertEqual(walls["surface"], [0] + [1] * facets + [2])
+            self.assertEqual(walls["offsets"][0], facets)
+            base_corners = [corners[k] for k in walls["connectivity"][:facets]]
+            self.assertEqual({z for _, _, z in base_corners}, {base})
+            top_corners = [corners[k] for k in walls["connectivity"][-facets:]]
+            self.assertEqual({z for _, _, z in top_corners}, {height})
+            for x, y, _ in corners:
+                self.assertAlmostEqual(max(abs(x), abs(y)) if len(size) == 2 else math.hypot(x, y),
+                                       size[0], delta=1e-12)
         # The last snapshot is the final state, centres a radius above the
         # lowest points of state.out.
         state = read_state(os.path.join(run_dir, "state.out"))
@@ -346,11 +407,11 @@ class Snapshots(unittest.TestCase):
             self.assertTrue(all(close(a, b) for a, b in zip(vtp["velocity"][3 * i:3 * i + 3], s[3:])), i)
         no_snapshot_temporaries(self, run_dir)
 
-    def test_box(self):
-        self.check_run(BOX_RUN)
+    def test_box_as_text(self):
+        self.check_run(BOX_RUN, [4.0, 4.0], 5.0)
 
-    def test_cylinder(self):
-        self.check_run(CYL_RUN)
+    def test_cylinder_binary(self):
+        self.check_run(CYL_RUN, [4.5], 20.0)
 
     def test_a_directory_that_cannot_be_made_fails_at_start_up(self):
         run_dir = os.path.join(WORK, "blocked")
@@ -361,6 +422,7 @@ class Snapshots(unittest.TestCase):
         self.assertEqual(result.returncode, 1)
         self.assertIn("Cannot make directory snapshots", result.stderr)
         self.assertFalse(os.path.exists(os.path.join(run_dir, "snapshots.pvd")))
+        self.assertFalse(os.path.exists(os.path.join(run_dir, "chamber.pvd")))
         self.assertFalse(os.path.exists(os.path.join(run_dir, "state.out")))
 
 
@@ -380,13 +442,20 @@ class Convert(unittest.TestCase):
     def test_state2xyz(self):
         state_file = os.path.join(BOX_RUN, "state.out")
         out = os.path.join(WORK, "state.xyz")
-        # A state file and a diameter given: radius 1.
-        result = run([os.path.join(TOOLS, "state2xyz"), "--diameter", "2", "-o", out, state_file])
+        # A state file, a diameter (radius 1) and a time given; the box's
+        # inner space, from the base's lowest reach to the top, is the cell.
+        result = run([os.path.join(TOOLS, "state2xyz"), "--diameter", "2", "--time", "3", "-o", out,
+                      state_file])
         self.assertEqual(result.returncode, 0, result.stderr)
         with open(out) as f:
             lines = f.read().splitlines()
         self.assertEqual(lines[0], str(N))
-        self.assertIn("Properties=species:S:1:pos:R:3:velo:R:3:radius:R:1", lines[1])
+        self.assertEqual(lines[1], 'Properties=species:S:1:pos:R:3:velo:R:3:radius:R:1 pbc="F F F" '
+                         'Lattice="8.0 0 0 0 8.0 0 0 0 6.0" Origin="-4.0 -4.0 -1.0" Time=3.0')
+        # A cylinder has no box to give.
+        result = run([os.path.join(TOOLS, "state2xyz"), "-o", "-", CYL_RUN])
+        self.assertEqual(result.stdout.splitlines()[1],
+                         'Properties=species:S:1:pos:R:3:velo:R:3:radius:R:1 pbc="F F F"')
         state = read_state(state_file)
         self.assertEqual(len(lines), N + 2)
         for s, line in zip(state, lines[2:]):
