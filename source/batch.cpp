@@ -18,12 +18,15 @@
 #include <cstring>
 #include <ctime>
 #include <iostream>
+#include <memory>
 #include <string>
 
 #include "experiment.h"
 #include "lifecycle.h"
 #include "observables.h"
 #include "par.h"
+#include "profiles.h"
+#include "safeFile.h"
 #include "shot.h"
 #include "snapshot.h"
 
@@ -42,6 +45,9 @@ constexpr const char* kEventWord = "collisions";
 #endif
 
 namespace {
+
+// Bins of the profiles at most: heights times rings times phases.
+constexpr long kMostProfileBins = 10000000;
 
 // The signal that asked the run to stop, 0 while none has.
 volatile std::sig_atomic_t g_stop_signal = 0;
@@ -64,7 +70,8 @@ void catchStopSignals() {
 
 void printUsage(std::ostream& os) {
   os << "Usage: " << kProgram << " [--seed N] [--observe-every T] [--snapshot-every T]\n"
-     << "       [--snapshot-format ascii|binary] [--engine reference|fast] [DIRECTORY]\n"
+     << "       [--snapshot-format ascii|binary] [--profiles T [--profile-bin W]\n"
+     << "       [--profile-phases K]] [--engine reference|fast] [DIRECTORY]\n"
      << "Runs the simulation without a window in DIRECTORY (default: the\n"
      << "current directory) from the parameter files in its ini/ folder, until\n"
      << "both limits of ini/par.ini are reached, and leaves the result files\n"
@@ -83,7 +90,15 @@ void printUsage(std::ostream& os) {
      << "            snapshots/chamber_NNNNNN.vtp, listed in chamber.pvd (default: no\n"
      << "            snapshots)\n"
      << "  --snapshot-format F  ascii (default: numbers as text) or binary (the\n"
-     << "            arrays' raw bytes, appended; a third of the size, faster)\n"
+     << "            arrays' raw bytes, appended: 2.5 times smaller)\n"
+     << "  --profiles T  write profiles.dat: from time T on, after every step, the\n"
+     << "            spheres' share, density, mean velocity and granular temperature\n"
+     << "            per component in bins of the height of their lowest points (and\n"
+     << "            in the cylinder in rings about the axis), averaged to the end\n"
+     << "  --profile-bin W  height of a bin and width of a ring (default: one\n"
+     << "            sphere diameter)\n"
+     << "  --profile-phases K  resolve the profiles by the phase of the base in K\n"
+     << "            equal parts of its cycle, 1 to 1000 (default 1)\n"
      << "  --engine E  the event engine: fast (default; cost per event nearly\n"
      << "            independent of the number of spheres) or reference (the\n"
      << "            plain loop, all spheres at every event); same physics\n"
@@ -97,6 +112,10 @@ struct Options {
   double observe_every = 0.0;  // 0: a row of observables after every step
   double snapshot_every = 0.0;  // 0: no snapshots
   VtkEncoding snapshot_format = VtkEncoding::kAscii;
+  double profiles_after = -1.0;  // < 0: no profiles
+  double profile_bin = 0.0;      // 0: one sphere diameter
+  int profile_phases = 1;
+  bool profile_options = false;  // --profile-bin or --profile-phases given
   Experiment::Engine engine = Experiment::Engine::kFast;
   bool help = false;
 };
@@ -117,6 +136,22 @@ bool parseInterval(const char* text, double& interval) {
   const double value = std::strtod(text, &end);
   if (*end != '\0' || !std::isfinite(value) || !(value > 0.0)) return false;
   interval = value;
+  return true;
+}
+
+bool parseSkip(const char* text, double& skip) {
+  if (text == nullptr || *text == '\0') return false;
+  char* end = nullptr;
+  const double value = std::strtod(text, &end);
+  if (*end != '\0' || !std::isfinite(value) || !(value >= 0.0)) return false;
+  skip = value;
+  return true;
+}
+
+bool parsePhases(const char* text, int& phases) {
+  long value = 0;
+  if (!parseSeed(text, value) || value < 1 || value > 1000) return false;
+  phases = static_cast<int>(value);
   return true;
 }
 
@@ -171,6 +206,25 @@ bool parseOptions(int argc, char** argv, Options& options) {
       ++i;
     } else if (arg.compare(0, 18, "--snapshot-format=") == 0) {
       if (!parseFormat(arg.substr(18), options.snapshot_format)) return false;
+    } else if (arg == "--profiles") {
+      if (i + 1 >= argc || !parseSkip(argv[i + 1], options.profiles_after)) return false;
+      ++i;
+    } else if (arg.compare(0, 11, "--profiles=") == 0) {
+      if (!parseSkip(argv[i] + 11, options.profiles_after)) return false;
+    } else if (arg == "--profile-bin") {
+      if (i + 1 >= argc || !parseInterval(argv[i + 1], options.profile_bin)) return false;
+      options.profile_options = true;
+      ++i;
+    } else if (arg.compare(0, 14, "--profile-bin=") == 0) {
+      if (!parseInterval(argv[i] + 14, options.profile_bin)) return false;
+      options.profile_options = true;
+    } else if (arg == "--profile-phases") {
+      if (i + 1 >= argc || !parsePhases(argv[i + 1], options.profile_phases)) return false;
+      options.profile_options = true;
+      ++i;
+    } else if (arg.compare(0, 17, "--profile-phases=") == 0) {
+      if (!parsePhases(argv[i] + 17, options.profile_phases)) return false;
+      options.profile_options = true;
     } else if (arg == "--engine") {
       if (i + 1 >= argc || !parseEngine(argv[i + 1], options.engine)) return false;
       ++i;
@@ -185,7 +239,8 @@ bool parseOptions(int argc, char** argv, Options& options) {
       directory_given = true;
     }
   }
-  return true;
+  // The profiles' bins and phases mean nothing without the profiles.
+  return !(options.profile_options && options.profiles_after < 0.0);
 }
 
 // Writes "observables.dat": a row at the start of the run, then one after
@@ -243,17 +298,61 @@ class ObservablesRecorder {
   double last_time_;  // time of the last row written
 };
 
+// Writes "profiles.dat": the profiles of the shot averaged over its state
+// after every step from the skip time on, the base's phase taken from its
+// height and direction. Like the observables, the file's temporary is
+// opened at start-up and put in place on the way out.
+class ProfileRecorder {
+ public:
+  ProfileRecorder(const Shot& shot, const ChamberType& chamber, const ProfileGrid& grid,
+                  double skip)
+      : shot_(shot), chamber_(chamber), file_(kFile), profiles_(grid), skip_(skip) {
+    if (!file_.isOpen()) reportFailure();
+  }
+
+  ~ProfileRecorder() {
+    if (file_.isOpen()) profiles_.write(file_.stream());
+    if (!file_.commit()) reportFailure();
+  }
+
+  ProfileRecorder(const ProfileRecorder&) = delete;
+  ProfileRecorder& operator=(const ProfileRecorder&) = delete;
+
+  void afterStep(const Experiment& experiment) {
+    if (!pastSkip(experiment.tFull(), skip_)) return;
+    profiles_.sample(shot_.n(), shot_.r_chunk(), shot_.v_chunk(),
+                     basePhase(chamber_.baseHeight(), chamber_.baseDirection(),
+                               chamber_.baseAmplitude()));
+  }
+
+ private:
+  static constexpr const char* kFile = "profiles.dat";
+
+  static void reportFailure() {
+    std::cerr << "Error writing " << kFile << std::endl;
+    lifecycle::fail();
+  }
+
+  const Shot& shot_;
+  const ChamberType& chamber_;
+  SafeFile file_;
+  ProfileAccumulator profiles_;
+  double skip_;
+};
+
 // Shows one progress line on a terminal, rewritten in place a few times a
 // second, records the observables and the snapshots (when asked for) after
 // every step, and passes on a stop request from a signal.
 class ProgressMonitor : public RunMonitor {
  public:
-  ProgressMonitor(bool show, ObservablesRecorder& recorder, SnapshotSeries* snapshots)
-      : show_(show), recorder_(recorder), snapshots_(snapshots), start_(Clock::now()),
-        last_shown_(start_), shown_width_(0) {}
+  ProgressMonitor(bool show, ObservablesRecorder& recorder, SnapshotSeries* snapshots,
+                  ProfileRecorder* profiles)
+      : show_(show), recorder_(recorder), snapshots_(snapshots), profiles_(profiles),
+        start_(Clock::now()), last_shown_(start_), shown_width_(0) {}
 
   bool continueRun(const Experiment& experiment) override {
     recorder_.afterStep(experiment);
+    if (profiles_ != nullptr) profiles_->afterStep(experiment);
     if (snapshots_ != nullptr && !snapshots_->afterStep(experiment.tFull())) lifecycle::fail();
     if (g_stop_signal != 0) return false;
     if (show_) {
@@ -341,6 +440,7 @@ class ProgressMonitor : public RunMonitor {
   bool show_;
   ObservablesRecorder& recorder_;
   SnapshotSeries* snapshots_;  // null: no snapshots
+  ProfileRecorder* profiles_;  // null: no profiles
   Clock::time_point start_;
   Clock::time_point last_shown_;
   std::size_t shown_width_;
@@ -367,23 +467,36 @@ ChamberOutline outlineOf(const ChamberType& chamber, double diam) {
   return outline;
 }
 
-int run(long seed, double observe_every, double snapshot_every, VtkEncoding snapshot_format,
-        Experiment::Engine engine) {
+int run(const Options& options, long seed) {
   lifecycle::beginProcess();
   static Par par("ini/par.ini");
   static Shot shot("ini/shot.ini");
   static ChamberType chamber(kChamberFile);
   shot.useSeed(seed);
-  static Experiment experiment(shot, chamber, par, engine);
-  static ObservablesRecorder recorder(shot, chamber, observe_every);
+  static Experiment experiment(shot, chamber, par, options.engine);
+  const double snapshot_every = options.snapshot_every;
+  const bool profiling = options.profiles_after >= 0.0;
+  const ProfileGrid grid = profileGrid(
+      chamber, shot.diam(), options.profile_bin > 0.0 ? options.profile_bin : shot.diam(),
+      options.profile_phases);
+  if (profiling && grid.bins() > kMostProfileBins) {
+    std::cerr << "Too many profile bins: " << grid.bins() << " (at most " << kMostProfileBins
+              << "); choose a wider --profile-bin or fewer --profile-phases" << std::endl;
+    lifecycle::fail();
+  }
+  static ObservablesRecorder recorder(shot, chamber, options.observe_every);
+  static std::unique_ptr<ProfileRecorder> profiles;
+  if (profiling) {
+    profiles = std::make_unique<ProfileRecorder>(shot, chamber, grid, options.profiles_after);
+  }
   SnapshotSeries snapshots(shot, chamber, outlineOf(chamber, shot.diam()), "snapshots",
-                           snapshot_every, snapshot_format);
+                           snapshot_every, options.snapshot_format);
   if (snapshot_every > 0.0 && !(snapshots.prepare() && snapshots.write(0.0))) lifecycle::fail();
   lifecycle::beginRun();
 
   catchStopSignals();
   ProgressMonitor monitor(isatty(STDERR_FILENO) != 0, recorder,
-                          snapshot_every > 0.0 ? &snapshots : nullptr);
+                          snapshot_every > 0.0 ? &snapshots : nullptr, profiles.get());
   experiment.setMonitor(&monitor);
   experiment.fullRun();
   experiment.setMonitor(nullptr);
@@ -411,6 +524,5 @@ int main(int argc, char** argv) {
   }
   const long seed = options.seed_given ? options.seed : static_cast<long>(std::time(nullptr));
   std::cerr << "seed: " << seed << std::endl;
-  return run(seed, options.observe_every, options.snapshot_every, options.snapshot_format,
-             options.engine);
+  return run(options, seed);
 }

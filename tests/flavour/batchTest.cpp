@@ -9,6 +9,7 @@
 #include <fcntl.h>
 
 #include <chrono>
+#include <cmath>
 #include <ctime>
 #include <cstdlib>
 #include <filesystem>
@@ -21,6 +22,7 @@
 #include <vector>
 
 #include "experimentScene.h"
+#include "profiles.h"
 #include "testSupport.h"
 
 namespace {
@@ -359,7 +361,9 @@ TEST_F(BatchRun, CommandLineHelpAndMistakes) {
       {"--bogus"}, {"--seed"}, {"--seed", "twelve"}, {"--seed", "-3"},
       {"--seed=1x"}, {"one", "two"}, {"--observe-every", "0"},
       {"--observe-every=-1"}, {"--observe-every", "often"}, {"--observe-every"},
-      {"--engine", "slow"}, {"--engine"}};
+      {"--engine", "slow"}, {"--engine"}, {"--snapshot-format", "hdf5"},
+      {"--profiles", "-1"}, {"--profile-bin", "0.5"}, {"--profiles", "1", "--profile-phases", "0"},
+      {"--profiles=1", "--profile-phases=1001"}, {"--profiles", "1", "--profile-bin", "0"}};
   for (const auto& args : mistakes) {
     const Outcome outcome = runBatch(args);
     EXPECT_EQ(outcome.status, 2) << args[0];
@@ -428,6 +432,54 @@ TEST_F(BatchRun, ObservablesHaveARowPerStepThatBalancesMomentumAndEnergy) {
     EXPECT_NEAR(sparse.value(i, "t"), static_cast<double>(i), 0.021) << "row " << i;
   }
   EXPECT_EQ(sparse.rows.back(), table.rows.back());  // the same run, seen less often
+}
+
+// profiles.dat of a shaken bed, by the parts of the base's cycle: from the
+// skip time on, each step's state of the whole bed, averaged as the
+// steady-state tests average their profiles (the same run replayed here,
+// sampled the same way, gives the same file), and in each part of the cycle
+// the shares of the bins add up to the whole bed.
+TEST_F(BatchRun, ProfilesAverageTheBedFromTheSkipTimeInPartsOfTheBaseCycle) {
+  writeSceneIn("run", livelyScene());
+  const Outcome outcome = runBatch({"--seed", "9", "--profiles", "2", "--profile-phases", "4",
+                                    "--profile-bin", "0.5", "run"});
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+
+  std::filesystem::current_path("run");
+  std::ostringstream expected;
+  {
+    World world(9, Experiment::Engine::kFast);
+    ProfileAccumulator profiles(profileGrid(world.chamber, world.shot.diam(), 0.5, 4));
+    const double dt = world.experiment.tStep();
+    while (world.experiment.tFull() < world.experiment.tMax()) {
+      world.experiment.makeStep(dt);
+      if (!pastSkip(world.experiment.tFull(), 2.0)) continue;
+      profiles.sample(world.shot.n(), world.shot.r_chunk(), world.shot.v_chunk(),
+                      basePhase(world.chamber.baseHeight(), world.chamber.baseDirection(),
+                                world.chamber.baseAmplitude()));
+    }
+    profiles.write(expected);
+  }
+  std::filesystem::current_path("..");
+  EXPECT_EQ(readFile("run/profiles.dat"), expected.str());
+
+  // A sample after every step from time 2 to the end of the run.
+  const Table observed = readTable("run/observables.dat");
+  const double t_end = observed.value(observed.rows.size() - 1, "t");
+  const Table table = readTable("run/profiles.dat");
+  std::map<double, double> shares, samples;
+  for (std::size_t row = 0; row < table.rows.size(); ++row) {
+    if (table.rows[row].empty()) continue;
+    shares[table.value(row, "phase")] += table.value(row, "share");
+    samples[table.value(row, "phase")] = table.value(row, "samples");
+  }
+  ASSERT_EQ(shares.size(), 4u);
+  double total = 0.0;
+  for (const auto& [phase, share] : shares) {
+    EXPECT_NEAR(share, 1.0, 1e-12) << "phase " << phase;
+    total += samples[phase];
+  }
+  EXPECT_EQ(total, std::round((t_end - 2.0) / 0.02) + 1.0);
 }
 
 TEST_F(BatchRun, ObservablesThatCannotBePutInPlaceAreReported) {

@@ -23,6 +23,7 @@
 
 #include "experiment.h"
 #include "experimentScene.h"
+#include "profiles.h"
 #include "testSupport.h"
 
 namespace {
@@ -47,13 +48,16 @@ Estimate fromBlocks(const std::vector<double>& blocks) {
 }
 
 // Heights of the lowest point of a sphere, in bins one diameter high from
-// the lowest reach of the base.
-constexpr double kLowest = -1.0;
+// the lowest reach of the base: the profiles the batch programs write to
+// "profiles.dat", over the whole bed.
 constexpr int kBins = 14;
 
-int binOf(double z) {
-  const int b = static_cast<int>(std::floor(z - kLowest));
-  return std::min(std::max(b, 0), kBins - 1);
+ProfileGrid heightBins() {
+  ProfileGrid grid;
+  grid.z0 = -1.0;
+  grid.width = 1.0;
+  grid.heights = kBins;
+  return grid;
 }
 
 // What one block of a run contributes: per height bin the fraction of the
@@ -92,22 +96,17 @@ std::vector<Block> shake(Engine engine, double warm_up, double block_cycles, int
     const int top0 = world.chamber.topImpacts();
     const HistogramSums hist0(world.chamber);
     const double t0 = world.experiment.tFull();
-    std::vector<double> count(kBins, 0.0), v2(kBins, 0.0);
-    std::vector<double> vsum(3 * kBins, 0.0);
+    ProfileAccumulator profiles(heightBins());
     Block block;
     int samples = 0;
     while (world.experiment.tFull() < t0 + block_cycles - 0.5 * dt) {
       world.experiment.makeStep(dt);
       const double* r = world.shot.r_chunk();
       const double* v = world.shot.v_chunk();
+      profiles.sample(n, r, v, 0.0);
       for (int i = 0; i < n; ++i) {
         const double* vi = v + 3 * i;
-        const double speed2 = vi[0] * vi[0] + vi[1] * vi[1] + vi[2] * vi[2];
-        const int bin = binOf(r[3 * i + 2]);
-        count[bin] += 1.0;
-        v2[bin] += speed2;
-        for (int a = 0; a < 3; ++a) vsum[3 * bin + a] += vi[a];
-        block.kinetic += 0.5 * speed2 / n;
+        block.kinetic += 0.5 * (vi[0] * vi[0] + vi[1] * vi[1] + vi[2] * vi[2]) / n;
         block.height += r[3 * i + 2] / n;
       }
       ++samples;
@@ -119,16 +118,12 @@ std::vector<Block> shake(Engine engine, double warm_up, double block_cycles, int
     block.wall_rate = (world.chamber.wallImpacts() - wall0) / span;
     block.top_rate = (world.chamber.topImpacts() - top0) / span;
     // Temperature: the mean square of the velocity about the bin's mean
-    // velocity, per component.
+    // velocity, per component, averaged over the components; 0 in a bin
+    // no sphere visited.
     for (int k = 0; k < kBins; ++k) {
-      block.density.push_back(count[k] / (static_cast<double>(n) * samples));
-      double t = 0.0;
-      if (count[k] > 0.0) {
-        double mean2 = 0.0;
-        for (int a = 0; a < 3; ++a) mean2 += std::pow(vsum[3 * k + a] / count[k], 2);
-        t = (v2[k] / count[k] - mean2) / 3.0;
-      }
-      block.temperature.push_back(t);
+      block.density.push_back(profiles.share(0, 0, k));
+      block.temperature.push_back(profiles.share(0, 0, k) > 0.0 ? profiles.temperature(0, 0, k)
+                                                                : 0.0);
     }
     const HistogramSums hist1(world.chamber);
     for (int q = 0; q < 3; ++q) {
