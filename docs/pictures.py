@@ -4,7 +4,8 @@ parameter files: docs/tool-*.png.
 
 Usage: docs/pictures.py [BUILD_DIR]   (default: build; needs gnuplot)
 
-Runs the box on ini/ as shipped (seed 1, snapshots every quarter cycle),
+Runs the box on ini/ as shipped (seed 1, snapshots every quarter cycle,
+profiles from cycle 20 in quarters of the cycle),
 then each tool on the run, the cylinder on ini/ as shipped for its impact
 map, and a sweep of the base amplitude over four runs
 of 50 cycles. Takes a few minutes.
@@ -88,12 +89,13 @@ def main():
     run = os.path.join(work, "run")
     shutil.copytree(os.path.join(TOP, "ini"), os.path.join(run, "ini"))
     sh(os.path.join(BUILD, "source", "cratesim-batch"), "--seed", "1", "--observe-every", "0.5",
-       "--snapshot-every", "0.25", run)
+       "--snapshot-every", "0.25", "--profiles", "20", "--profile-phases", "4", run)
 
     # tools/plot: the impact histograms of the base; the base's impact map
     # of the cylinder run on ini/ as shipped.
     sh(os.path.join(TOOLS, "plot"), run)
     shutil.copy(os.path.join(run, "plots", "bot-hist.png"), os.path.join(DOCS, "tool-plot.png"))
+    shutil.copy(os.path.join(run, "plots", "profiles.png"), os.path.join(DOCS, "tool-profiles.png"))
     drum = os.path.join(work, "drum")
     shutil.copytree(os.path.join(TOP, "ini"), os.path.join(drum, "ini"))
     sh(os.path.join(BUILD, "source", "drumsim-batch"), "--seed", "1", drum)

@@ -87,13 +87,15 @@ def run(command, **kwargs):
 
 def make_runs():
     """The fixture: a box run and a cylinder run of 3 cycles with snapshots,
-    the box's as text, the cylinder's binary."""
+    the box's as text, the cylinder's binary, and profiles from cycle 1, the
+    cylinder's in three parts of the base's cycle."""
     shutil.rmtree(WORK, ignore_errors=True)
-    for run_dir, program, chamber, encoding in ((BOX_RUN, CRATE, ("box.ini", BOX), "ascii"),
-                                                (CYL_RUN, DRUM, ("cyl.ini", CYL), "binary")):
+    for run_dir, program, chamber, options in (
+            (BOX_RUN, CRATE, ("box.ini", BOX), ["ascii", "--profiles", "1"]),
+            (CYL_RUN, DRUM, ("cyl.ini", CYL), ["binary", "--profiles", "1", "--profile-phases", "3"])):
         write_ini(run_dir, chamber[0], chamber[1], 3)
         result = run([program, "--seed", "7", "--observe-every", "0.1", "--snapshot-every",
-                      str(SNAP_EVERY), "--snapshot-format", encoding, run_dir])
+                      str(SNAP_EVERY), "--snapshot-format"] + options + [run_dir])
         if result.returncode != 0:
             sys.exit("%s failed:\n%s" % (program, result.stderr))
 
@@ -222,7 +224,8 @@ def no_snapshot_temporaries(test, run_dir):
 
 class Plot(unittest.TestCase):
     SIZES = {"top-hist.png": (1500, 480), "bot-hist.png": (1500, 480), "top-zone.png": (1500, 480),
-             "top-map.png": (700, 620), "bot-map.png": (700, 620), "observables.png": (900, 1000)}
+             "top-map.png": (700, 620), "bot-map.png": (700, 620), "observables.png": (900, 1000),
+             "profiles.png": (1350, 560)}
 
     def plot(self, run_dir, expected, coloured_share, skipped=(), out=None, options=()):
         command = [os.path.join(TOOLS, "plot"), run_dir] + list(options)
@@ -235,7 +238,10 @@ class Plot(unittest.TestCase):
         self.assertEqual(sorted(os.listdir(out)), sorted(expected))
         for name in expected:
             width, height, coloured = read_png(os.path.join(out, name))
-            size = (800, 600) if run_dir == CYL_RUN and "hist" in name else self.SIZES[name]
+            size = self.SIZES[name]
+            if run_dir == CYL_RUN:
+                size = {"top-hist.png": (800, 600), "bot-hist.png": (800, 600),
+                        "profiles.png": (1800, 560)}.get(name, size)
             self.assertEqual((width, height), size, name)
             # Drawn data (maps, lines, colour boxes) have colour; a blank
             # image or one with only the axes has none.
@@ -245,7 +251,8 @@ class Plot(unittest.TestCase):
         return result
 
     def test_box(self):
-        self.plot(BOX_RUN, self.SIZES.keys(), {}, out=os.path.join(WORK, "plots-box"),
+        # Lines only: the profiles colour fewer pixels than the maps.
+        self.plot(BOX_RUN, self.SIZES.keys(), {"profiles.png": 0.004}, out=os.path.join(WORK, "plots-box"),
                   options=["--common-scale"])
 
     def test_map_bins_cover_the_reach_of_the_centres(self):
@@ -291,8 +298,9 @@ class Plot(unittest.TestCase):
         with open(os.path.join(CYL_RUN, "top.hist")) as f:
             self.assertIn("nan", f.read())
         out = os.path.join(WORK, "plots-cylinder")
-        self.plot(CYL_RUN, ["top-hist.png", "bot-hist.png", "bot-map.png", "observables.png"],
-                  {"top-hist.png": -1}, skipped=["top.map: empty"], out=out)
+        self.plot(CYL_RUN, ["top-hist.png", "bot-hist.png", "bot-map.png", "observables.png",
+                            "profiles.png"],
+                  {"top-hist.png": -1, "profiles.png": 0.004}, skipped=["top.map: empty"], out=out)
         _, _, coloured = read_png(os.path.join(out, "top-hist.png"))
         self.assertEqual(coloured, 0)
 
