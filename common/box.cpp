@@ -4,35 +4,16 @@
 #include <iostream>
 
 #include "lifecycle.h"
-#include "paramFile.h"
+#include "parameterFiles.h"
 
-namespace {
-// Cells of one histogram; more would only cost memory, not add detail.
-const int kMaxCells = 10000000;
-}  // namespace
-
-Box::Box(const char* filename)
-    : xsize0_(0.0), ysize0_(0.0), xsize_(0.0), ysize_(0.0), col_swx_(0),
-      col_swy_(0), xcells_(0), ycells_(0), filename_(filename) {
-  ParamFile file(filename);
-  file >> xsize0_ >> ysize0_ >> height0_;
-  file.endLine();
-  file.require(xsize0_ > 0.0 && ysize0_ > 0.0);
-  readBaseMotion(file);
-  readGravity(file);
-  readSurface(file, coef_sb_, v_scale_sb_);
-  readSurface(file, coef_sw_, v_scale_sw_);
-  readSurface(file, coef_st_, v_scale_st_);
-  readTolerance(file);
-  readBaseStart(file);
-  readMaps(file);
-  file >> xcells_ >> ycells_;
-  file.endLine();
-  file.require(xcells_ >= 1 && ycells_ >= 1 &&
-               static_cast<double>(xcells_) * ycells_ <= kMaxCells);
-  file.close();
+Box::Box(const BoxDef& def)
+    : VibratedChamber(def.chamber), xsize0_(def.half_x), ysize0_(def.half_y), xsize_(0.0),
+      ysize_(0.0), col_swx_(0), col_swy_(0), xcells_(def.cells_x), ycells_(def.cells_y),
+      source_(def.source) {
   openRecords();
 }
+
+Box::Box(const char* filename) : Box(readBoxDef(filename)) {}
 
 Box::~Box() {
   top_hist_.dump("top.hist");
@@ -48,7 +29,7 @@ void Box::useSphereDiameter(double diam) {
   ysize_ = ysize0_ - 0.5 * diam;
   // A box narrower than one sphere has no room for a sphere centre.
   if (xsize_ <= 0.0 || ysize_ <= 0.0) {
-    std::cerr << "Error reading " << filename_ << std::endl;
+    std::cerr << "Error reading " << source_ << std::endl;
     lifecycle::fail();
   }
   top_hist_.setCells(xcells_, ycells_, xsize_, ysize_);

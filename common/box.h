@@ -9,18 +9,14 @@
 // The rectangular chamber: four vertical walls at x = +-xsize0 and
 // y = +-ysize0, a flat top and the vibrating base. Impacts on top and base
 // go to the impact maps "top.map"/"bot.map" and to grid histograms written
-// as "top.hist", "bot.hist" and "top.zone".
-//
-// Parameter file, one line each:
-//   1 half-widths along x and y, inner height   6 top: coefficient, threshold speed
-//   2 base amplitude, base period               7 position tolerance
-//   3 gravity                                   8 base start height, direction (+1/-1)
-//   4 base: coefficient, threshold speed        9 impact maps on/off
-//   5 walls: coefficient, threshold speed      10 histogram cells along x and y
+// as "top.hist", "bot.hist" and "top.zone". Built from a BoxDef ("ini/box.ini").
 //
 // Impact codes: 1 base, 2 a wall normal to x, 3 a wall normal to y, 4 top.
 class Box : public VibratedChamber<Stats2Dxy, 4> {
  public:
+  // Opens the impact maps when they are on.
+  explicit Box(const BoxDef& def);
+  // Reads the file first (a bad file ends the process with "Error reading <filename>").
   explicit Box(const char* filename);
   ~Box() override;
   Box(const Box&) = delete;
@@ -52,7 +48,7 @@ class Box : public VibratedChamber<Stats2Dxy, 4> {
   int ycells_;     // histogram cells along y
 
  private:
-  std::string filename_;  // for the report of a box too small for its spheres
+  std::string source_;  // the file named by the report of a box too small for its spheres
 };
 
 #endif

@@ -4,7 +4,7 @@
 
 #include <utility>
 
-#include "paramFile.h"
+#include "parameterFiles.h"
 
 void drawBox(float x0, float x1, float y0, float y1, float z0, float z1, unsigned type) {
   if (x0 > x1) std::swap(x0, x1);
@@ -30,18 +30,22 @@ void drawBox(float x0, float x1, float y0, float y1, float z0, float z1, unsigne
   }
 }
 
-BoxFGL::BoxFGL(const char* ini, const char* iniGL)
-    : Box(ini), GLheight_(0.0),
-      GLbaseR_(0.0), GLbaseG_(0.0), GLbaseB_(0.0), GLbaseA_(0.0),
-      GLwallR_(0.0), GLwallG_(0.0), GLwallB_(0.0), GLwallA_(0.0) {
-  ParamFile file(iniGL);
-  file >> GLheight_;
-  file.endLine();
-  file >> GLbaseR_ >> GLbaseG_ >> GLbaseB_ >> GLbaseA_;
-  file.endLine();
-  file >> GLwallR_ >> GLwallG_ >> GLwallB_ >> GLwallA_;
-  file.endLine();
-  file.close();
+BoxFGL::BoxFGL(const BoxDef& def, const BoxDrawDef& draw) : Box(def) { useDrawing(draw); }
+
+BoxFGL::BoxFGL(const char* ini, const char* iniGL) : Box(ini) {
+  useDrawing(readBoxDrawDef(iniGL));
+}
+
+void BoxFGL::useDrawing(const BoxDrawDef& draw) {
+  GLheight_ = draw.height;
+  GLbaseR_ = draw.base[0];
+  GLbaseG_ = draw.base[1];
+  GLbaseB_ = draw.base[2];
+  GLbaseA_ = draw.base[3];
+  GLwallR_ = draw.wall[0];
+  GLwallG_ = draw.wall[1];
+  GLwallB_ = draw.wall[2];
+  GLwallA_ = draw.wall[3];
 }
 
 void BoxFGL::draw() const {

@@ -12,14 +12,11 @@ void drawBox(float x0, float x1, float y0, float y1, float z0, float z1, unsigne
 
 // The box chamber drawn in the animation window: the vessel as a translucent
 // box whose lower edge follows the base, its edges as thick lines, and the
-// base as a solid plate at its current height.
-//
-// Drawing parameter file ("ini/boxGL.ini"; the rest of a line is comment):
-//   1  a height, kept but not drawn (the walls reach the box's inner height)
-//   2  colour of the base plate and the edges: red, green, blue, alpha (0..1)
-//   3  colour of the translucent walls: red, green, blue, alpha
+// base as a solid plate at its current height, as a BoxDrawDef
+// ("ini/boxGL.ini") says.
 class BoxFGL : public Box, public InterfaceFGL {
  public:
+  BoxFGL(const BoxDef& def, const BoxDrawDef& draw);
   // Builds the box from ini, then reads iniGL; a bad file ends the process
   // with "Error reading <iniGL>".
   BoxFGL(const char* ini, const char* iniGL);
@@ -29,6 +26,8 @@ class BoxFGL : public Box, public InterfaceFGL {
   void console() override {}
 
  private:
+  void useDrawing(const BoxDrawDef& draw);
+
   double GLheight_;
   double GLbaseR_, GLbaseG_, GLbaseB_, GLbaseA_;
   double GLwallR_, GLwallG_, GLwallB_, GLwallA_;

@@ -4,38 +4,20 @@
 #include <iostream>
 
 #include "lifecycle.h"
-#include "paramFile.h"
+#include "parameterFiles.h"
 
 namespace {
 const double kPi = 3.141592653589793;
-// Rings of one histogram; more would only cost memory, not add detail.
-const int kMaxCells = 10000000;
 }  // namespace
 
-Cylinder::Cylinder(const char* filename)
-    : radius0_(0.0), radius_(0.0), radius2_(0.0), radius_inv_(0.0),
-      vr_min_(0.0), col_sw_(0), cells_(0), filename_(filename) {
-  ParamFile file(filename);
-  file >> radius0_ >> height0_;
-  file.endLine();
-  file.require(radius0_ > 0.0);
-  readBaseMotion(file);
-  readGravity(file);
-  readSurface(file, coef_sb_, v_scale_sb_);
-  readSurface(file, coef_sw_, v_scale_sw_);
-  readSurface(file, coef_st_, v_scale_st_);
-  file >> vr_min_;
-  file.endLine();
-  file.require(vr_min_ >= 0.0);
-  readTolerance(file);
-  readBaseStart(file);
-  readMaps(file);
-  file >> cells_;
-  file.endLine();
-  file.require(cells_ >= 1 && cells_ <= kMaxCells);
-  file.close();
+Cylinder::Cylinder(const CylinderDef& def)
+    : VibratedChamber(def.chamber), radius0_(def.radius), radius_(0.0), radius2_(0.0),
+      radius_inv_(0.0), vr_min_(def.wall_rebound), col_sw_(0), cells_(def.rings),
+      source_(def.source) {
   openRecords();
 }
+
+Cylinder::Cylinder(const char* filename) : Cylinder(readCylinderDef(filename)) {}
 
 Cylinder::~Cylinder() {
   std::cout << "Dumping stats... ";
@@ -50,7 +32,7 @@ void Cylinder::useSphereDiameter(double diam) {
   // A cylinder whose radius is not larger than the sphere radius has no
   // room for a sphere centre (and the inverse radius would be infinite).
   if (radius_ <= 0.0) {
-    std::cerr << "Error reading " << filename_ << std::endl;
+    std::cerr << "Error reading " << source_ << std::endl;
     lifecycle::fail();
   }
   radius2_ = radius_ * radius_;

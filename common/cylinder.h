@@ -9,19 +9,15 @@
 // The upright cylindrical chamber: a circular side wall of radius radius0
 // about the z axis, a flat top and the vibrating base. Impacts on top and
 // base go to the impact maps "top.map"/"bot.map" and to ring histograms
-// written as "top.hist" and "bot.hist".
-//
-// Parameter file, one line each:
-//   1 radius, inner height                      7 minimum radial rebound speed
-//   2 base amplitude, base period               8 position tolerance
-//   3 gravity                                   9 base start height, direction (+1/-1)
-//   4 base: coefficient, threshold speed       10 impact maps on/off
-//   5 wall: coefficient, threshold speed       11 number of histogram rings
-//   6 top: coefficient, threshold speed
+// written as "top.hist" and "bot.hist". Built from a CylinderDef
+// ("ini/cyl.ini").
 //
 // Impact codes: 1 base, 2 side wall, 3 top.
 class Cylinder : public VibratedChamber<Stats2Dr, 3> {
  public:
+  // Opens the impact maps when they are on.
+  explicit Cylinder(const CylinderDef& def);
+  // Reads the file first (a bad file ends the process with "Error reading <filename>").
   explicit Cylinder(const char* filename);
   ~Cylinder() override;
   Cylinder(const Cylinder&) = delete;
@@ -51,7 +47,7 @@ class Cylinder : public VibratedChamber<Stats2Dr, 3> {
   int cells_;          // rings of both histograms
 
  private:
-  std::string filename_;  // for the report of a cylinder too narrow for its spheres
+  std::string source_;  // the file named by the report of a cylinder too narrow for its spheres
 };
 
 #endif

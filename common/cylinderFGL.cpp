@@ -2,29 +2,28 @@
 
 #include <GL/freeglut.h>
 
-#include "paramFile.h"
+#include "parameterFiles.h"
 
-CylinderFGL::CylinderFGL(const char* ini, const char* iniGL)
-    : Cylinder(ini), GLdetail_(0), GLslices_(0), GLspacing_(0.0),
-      GLbaseR_(0.0), GLbaseG_(0.0), GLbaseB_(0.0), GLbaseA_(0.0),
-      GLwallR_(0.0), GLwallG_(0.0), GLwallB_(0.0), GLwallA_(0.0) {
-  ParamFile file(iniGL);
-  file >> GLdetail_;
-  file.endLine();
-  // Fewer than three facets enclose no area.
-  file.require(GLdetail_ >= 3);
-  file >> GLslices_;
-  file.endLine();
-  // No band at all would make the band height of a closed cylinder infinite.
-  file.require(GLslices_ >= 1);
-  if (GLslices_ >= 1) {
-    GLspacing_ = height0_ != 0.0 ? height0_ / GLslices_ : 0.2 * radius0_;
-  }
-  file >> GLbaseR_ >> GLbaseG_ >> GLbaseB_ >> GLbaseA_;
-  file.endLine();
-  file >> GLwallR_ >> GLwallG_ >> GLwallB_ >> GLwallA_;
-  file.endLine();
-  file.close();
+CylinderFGL::CylinderFGL(const CylinderDef& def, const CylinderDrawDef& draw) : Cylinder(def) {
+  useDrawing(draw);
+}
+
+CylinderFGL::CylinderFGL(const char* ini, const char* iniGL) : Cylinder(ini) {
+  useDrawing(readCylinderDrawDef(iniGL));
+}
+
+void CylinderFGL::useDrawing(const CylinderDrawDef& draw) {
+  GLdetail_ = draw.facets;
+  GLslices_ = draw.bands;
+  GLspacing_ = height0_ != 0.0 ? height0_ / GLslices_ : 0.2 * radius0_;
+  GLbaseR_ = draw.base[0];
+  GLbaseG_ = draw.base[1];
+  GLbaseB_ = draw.base[2];
+  GLbaseA_ = draw.base[3];
+  GLwallR_ = draw.wall[0];
+  GLwallG_ = draw.wall[1];
+  GLwallB_ = draw.wall[2];
+  GLwallA_ = draw.wall[3];
 }
 
 void CylinderFGL::draw() const {

@@ -7,16 +7,12 @@
 // The cylinder chamber drawn in the animation window: the side wall as a
 // translucent closed cylinder standing on the base's mean position, a thin
 // ring at the rim of the top, and the base as a solid disc at its current
-// height.
-//
-// Drawing parameter file ("ini/cylGL.ini"; the rest of a line is comment):
-//   1  facets around the axis of wall and base, segments of the rim (>= 3)
-//   2  bands of the drawn wall (>= 1); the wall is the inner height high, or
-//      one fifth of the radius per band for a cylinder without a top
-//   3  colour of the base disc and the rim: red, green, blue, alpha (0..1)
-//   4  colour of the translucent wall: red, green, blue, alpha
+// height, as a CylinderDrawDef ("ini/cylGL.ini") says. The drawn wall is the
+// inner height high, or one fifth of the radius per band for a cylinder
+// without a top.
 class CylinderFGL : public Cylinder, public InterfaceFGL {
  public:
+  CylinderFGL(const CylinderDef& def, const CylinderDrawDef& draw);
   // Builds the cylinder from ini, then reads iniGL; a bad file ends the
   // process with "Error reading <iniGL>".
   CylinderFGL(const char* ini, const char* iniGL);
@@ -30,6 +26,8 @@ class CylinderFGL : public Cylinder, public InterfaceFGL {
   int detail() const { return GLdetail_; }
 
  private:
+  void useDrawing(const CylinderDrawDef& draw);
+
   int GLdetail_;
   int GLslices_;
   double GLspacing_;  // height of one band of the wall

@@ -8,7 +8,7 @@
 #include "chamber.h"
 #include "interfaceFGL.h"
 #include "lifecycle.h"
-#include "paramFile.h"
+#include "parameterFiles.h"
 #include "shot.h"
 
 namespace {
@@ -37,26 +37,35 @@ void drawText(int x, int y, const char* text) {
 
 }  // namespace
 
-ExperimentFGL::ExperimentFGL(Shot& shot, Chamber& chamber, const Par& par, const char* iniFGL)
-    : Experiment(shot, chamber, par),
-      GLx_prev_(0), GLy_prev_(0), GLb_left_(0), GLb_right_(0),
-      GLspeed_(10), GLtstep_(GLspeed_ * tstep_ * 0.1),
-      GLdistance_min_(0.0), GLdistance_max_(0.0), GLdistance_(0.0),
-      GLztarget_(0.0), GLtheta_(20), GLphi_(0) {
-  ParamFile file(iniFGL);
-  file >> GLdistance_min_ >> GLdistance_max_;
-  file.endLine();
-  // The eye must stay off the axis it looks along, and the clamp of a right
-  // drag needs an interval.
-  file.require(GLdistance_min_ > 0.0 && GLdistance_min_ <= GLdistance_max_);
-  file >> GLztarget_;
-  file.endLine();
+ExperimentFGL::ExperimentFGL(Shot& shot, Chamber& chamber, const Par& par, const ViewDef& view)
+    : Experiment(shot, chamber, par) {
+  useView(view);
+}
+
 #ifdef DRUMSIM
-  file >> GLphi_ >> GLtheta_;
-  file.endLine();
+constexpr bool kViewAngles = true;
+#else
+constexpr bool kViewAngles = false;
 #endif
-  file.close();
-  GLdistance_ = GLdistance_max_;
+
+ExperimentFGL::ExperimentFGL(Shot& shot, Chamber& chamber, const Par& par, const char* iniFGL)
+    : Experiment(shot, chamber, par) {
+  useView(readViewDef(iniFGL, kViewAngles));
+}
+
+void ExperimentFGL::useView(const ViewDef& view) {
+  GLx_prev_ = 0;
+  GLy_prev_ = 0;
+  GLb_left_ = 0;
+  GLb_right_ = 0;
+  GLspeed_ = 10;
+  GLtstep_ = GLspeed_ * tstep_ * 0.1;
+  GLdistance_min_ = view.nearest;
+  GLdistance_max_ = view.farthest;
+  GLdistance_ = view.farthest;
+  GLztarget_ = view.target_height;
+  GLtheta_ = view.tilt;
+  GLphi_ = view.turn;
 }
 
 void ExperimentFGL::initFGL(int argc, char** argv) const {

@@ -1,6 +1,7 @@
 #ifndef EXPERIMENTFGL_H
 #define EXPERIMENTFGL_H
 
+#include "definitions.h"
 #include "experiment.h"
 
 class Chamber;
@@ -19,15 +20,14 @@ class Shot;
 // drawn. The input callbacks only change the camera and speed state below and
 // make no OpenGL call, so they work without a window.
 //
-// Window parameter file ("ini/parGL.ini"; the rest of a line is comment):
-//   1  nearest and farthest camera distance
-//   2  height of the point the camera looks at
-//   3  (drumsim only) turn about the vertical axis and tilt, whole degrees;
-//      cratesim starts with turn 0 and tilt 20
+// The camera starts as a ViewDef ("ini/parGL.ini") says.
 class ExperimentFGL : public Experiment {
  public:
-  // Prepares the first run (Experiment), then reads the window parameters;
-  // a bad file ends the process with "Error reading <iniFGL>".
+  // Prepares the first run (Experiment), then takes the camera.
+  ExperimentFGL(Shot& shot, Chamber& chamber, const Par& par, const ViewDef& view);
+  // Prepares the first run, then reads the window parameters (the turn and
+  // tilt line only in drumsim's file); a bad file ends the process with
+  // "Error reading <iniFGL>".
   ExperimentFGL(Shot& shot, Chamber& chamber, const Par& par, const char* iniFGL);
   ~ExperimentFGL() {}
 
@@ -53,6 +53,7 @@ class ExperimentFGL : public Experiment {
   int phi() const { return GLphi_; }
 
  private:
+  void useView(const ViewDef& view);
   // Writes the counters over the frame.
   void showText();
   // Brings an angle in whole degrees into 0..359.

@@ -3,20 +3,18 @@
 
 #include <string>
 
-// Run-wide parameters of "ini/par.ini": where the shot starts from, the time
-// step of the experiment and the two limits of a batch run.
-//
-// Layout (one value group per line, the rest of a line is comment):
-//   1  restart flag (int); when non-zero, followed by the state file name
-//   2  time step (real, > 0)
-//   3  event limit (int, >= 0)
-//   4  time limit (real, >= 0)
+#include "definitions.h"
+
+// Run-wide parameters (RunDef, "ini/par.ini"): where the shot starts from,
+// the time step of the experiment and the two limits of a batch run.
 //
 // The two programs keep the restart choice differently: drumsim keeps only
 // the name (null without restart) and reloads it at every reset; cratesim
 // keeps the flag and the name and starts from the file once.
 class Par {
  public:
+  explicit Par(const RunDef& def);
+  // Reads the file (a bad file ends the process with "Error reading <filename>").
   explicit Par(const char* filename);
   ~Par();
   Par(const Par&) = delete;

@@ -41,6 +41,25 @@ void ParamFile::endLine() {
   if (is_.good()) is_.ignore(std::numeric_limits<std::streamsize>::max(), '\n');
 }
 
+void ParamFile::read(const ParamTable& table) {
+  int line = table.empty() ? 0 : table.front().line;
+  for (const ParamField& field : table) {
+    if (field.line != line) {
+      endLine();
+      line = field.line;
+    }
+    if (field.when != nullptr && *field.when == 0) continue;
+    if (field.integer != nullptr) {
+      *this >> *field.integer;
+    } else if (field.real != nullptr) {
+      *this >> *field.real;
+    } else {
+      *this >> *field.word;
+    }
+  }
+  endLine();
+}
+
 void ParamFile::require(bool condition) {
   if (!condition) valid_ = false;
 }

@@ -3,6 +3,19 @@
 
 #include <fstream>
 #include <string>
+#include <vector>
+
+// One value of a parameter file, as the table of the file's layout lists it
+// (parameterFiles.h): its name, its line and where it goes.
+struct ParamField {
+  std::string key;               // "<file>.<value>", e.g. "box.amplitude"
+  int line;                      // line of the layout, from 1
+  int* integer = nullptr;        // where the value goes: exactly one of these three
+  double* real = nullptr;
+  std::string* word = nullptr;
+  const int* when = nullptr;     // read only when *when is non-zero; null: always
+};
+using ParamTable = std::vector<ParamField>;
 
 // The one reading convention of every parameter file.
 //
@@ -50,6 +63,10 @@ class ParamFile {
 
   // Discards the rest of the current line, its newline included.
   void endLine();
+
+  // Reads the values of a layout table in its order, ending each line after
+  // its last value.
+  void read(const ParamTable& table);
 
   // Marks the file as bad when a value read is outside its physical range.
   void require(bool condition);

@@ -9,7 +9,7 @@
 
 #include "chamber.h"
 #include "lifecycle.h"
-#include "paramFile.h"
+#include "parameterFiles.h"
 #include "safeFile.h"
 
 namespace {
@@ -21,9 +21,6 @@ constexpr double kForgotten = std::numeric_limits<double>::max();
 constexpr double kUnknown = 1e8;
 
 constexpr double kPi = 3.141592653589793;
-
-// Largest shot the storage is allowed to hold (about 80 bytes per sphere).
-constexpr int kMaxSpheres = 10000000;
 
 // Bounds of random placement, so that a bed that cannot be filled is
 // refused instead of drawn for ever. Random sequential placement jams near
@@ -40,37 +37,15 @@ constexpr std::int64_t kMaxDrawsOneSphere = 10000000;
 
 }  // namespace
 
-Shot::Shot(const char* filename)
-    : n_(0), diam_(0.0), diam2_(0.0), radius_(0.0), eta_(0.0), kt_(0.0),
-      omega0_(0.0), rtol_(0.0), r2tol_(0.0), coef0_(0.0), v2_scale_(0.0),
+Shot::Shot(const ShotDef& def)
+    : n_(def.count), diam_(def.diameter), diam2_(def.diameter * def.diameter),
+      radius_(def.diameter * 0.5), eta_(def.packing), kt_(def.temperature),
+      omega0_(def.spin), rtol_(def.tolerance), r2tol_(def.diameter * 2.0 * def.tolerance),
+      coef0_(def.restitution.coefficient),
+      v2_scale_(1.0 / (def.restitution.threshold * def.restitution.threshold)),
       r_(nullptr), v_(nullptr), tnext_(nullptr), partner_(nullptr),
       update_(nullptr), chosen_(-1), best_time_(kForgotten),
       chamber_impact_(0), collision_(0), energy_lost_(0.0), seed_(0), seed_fixed_(false) {
-  ParamFile file(filename);
-  double v_threshold = 0.0;
-  file >> n_ >> diam_;
-  file.endLine();
-  diam2_ = diam_ * diam_;
-  radius_ = diam_ * 0.5;
-  file >> eta_ >> kt_ >> omega0_;
-  file.endLine();
-  file >> coef0_ >> v_threshold;
-  file.endLine();
-  file >> rtol_;
-  file.endLine();
-  file.require(n_ >= 1 && n_ <= kMaxSpheres);
-  file.require(diam_ > 0.0);
-  file.require(eta_ > 0.0 && eta_ < 1.0);
-  file.require(kt_ >= 0.0);
-  file.require(coef0_ >= 0.0 && coef0_ <= 1.0);
-  file.require(v_threshold > 0.0);
-  file.require(rtol_ >= 0.0);
-  file.close();
-  v2_scale_ = 1.0 / (v_threshold * v_threshold);
-  r2tol_ = diam_ * 2.0 * rtol_;
-  // A trial only checks the file: no storage, and no state file at the end.
-  if (ParamFile::inTrial()) return;
-
   const std::size_t n = static_cast<std::size_t>(n_);
   tnext_ = new (std::nothrow) double[n];
   partner_ = new (std::nothrow) int[n];
@@ -91,8 +66,9 @@ Shot::Shot(const char* filename)
   resetCollisionData();
 }
 
+Shot::Shot(const char* filename) : Shot(readShotDef(filename)) {}
+
 Shot::~Shot() {
-  if (r_ == nullptr) return;  // only checked under a trial: holds nothing
   SafeFile file("state.out");
   bool written = false;
   if (file.isOpen()) {

@@ -4,6 +4,8 @@
 #include <iosfwd>
 #include <random>
 
+#include "definitions.h"
+
 class Chamber;
 
 // The shot: n equal hard spheres flying under gravity inside a chamber.
@@ -25,17 +27,14 @@ class Chamber;
 // t = tNext(): chamber.advance(t); advance(chamber.gravity(), t);
 // collide(chamber); detect(); detect(chamber).
 //
-// "ini/shot.ini" layout (the rest of a line is comment):
-//   1  number of spheres (1 .. 10 000 000), diameter (> 0)
-//   2  packing fraction of the random bed (0 < eta < 1), temperature (>= 0),
-//      angular velocity about the z axis
-//   3  sphere-sphere restitution at low speed (0 .. 1), threshold speed (> 0)
-//   4  overlap tolerance of the placement check (>= 0)
+// Built from a ShotDef ("ini/shot.ini").
 class Shot {
  public:
-  // Reads the parameter file (a bad file ends the process with
-  // "Error reading <filename>") and allocates the storage; under a
-  // ParamFile::Trial it only reads and checks the file.
+  // Allocates the storage for def.count spheres; storage that is not
+  // available ends the process.
+  explicit Shot(const ShotDef& def);
+  // Reads the parameter file first (a bad file ends the process with
+  // "Error reading <filename>").
   explicit Shot(const char* filename);
   // Writes the final state to "state.out", then releases the storage.
   virtual ~Shot();

@@ -2,32 +2,27 @@
 
 #include <GL/freeglut.h>
 
-#include "paramFile.h"
+#include "parameterFiles.h"
 
-ShotFGL::ShotFGL(const char* ini, const char* iniGL)
-    : Shot(ini), GLdetail_(0), GLdetail2_(0), GLheight_(0.0),
-      GLbotR_(0.0), GLbotG_(0.0), GLbotB_(0.0),
-      GLtopR_(0.0), GLtopG_(0.0), GLtopB_(0.0),
-      GLmarkR_(0.0), GLmarkG_(0.0), GLmarkB_(0.0) {
-  ParamFile file(iniGL);
-  file >> GLdetail_;
-  file.endLine();
-  // The window toolkit counts the vertices of a sphere mesh, 2 d^2 for a
-  // detail d, in an int; the slices, 2 d, are computed once the file is
-  // known to be good.
-  file.require(GLdetail_ >= 1 && GLdetail_ <= 32767);
-  file >> GLheight_;
-  file.endLine();
-  // The colour is height / GLheight_: a zero height has no colour scale.
-  file.require(GLheight_ > 0.0);
-  file >> GLbotR_ >> GLbotG_ >> GLbotB_;
-  file.endLine();
-  file >> GLtopR_ >> GLtopG_ >> GLtopB_;
-  file.endLine();
-  file >> GLmarkR_ >> GLmarkG_ >> GLmarkB_;
-  file.endLine();
-  file.close();
-  GLdetail2_ = 2 * GLdetail_;
+ShotFGL::ShotFGL(const ShotDef& def, const ShotDrawDef& draw) : Shot(def) { useDrawing(draw); }
+
+ShotFGL::ShotFGL(const char* ini, const char* iniGL) : Shot(ini) {
+  useDrawing(readShotDrawDef(iniGL));
+}
+
+void ShotFGL::useDrawing(const ShotDrawDef& draw) {
+  GLdetail_ = draw.detail;
+  GLdetail2_ = 2 * draw.detail;
+  GLheight_ = draw.colour_height;
+  GLbotR_ = draw.bottom[0];
+  GLbotG_ = draw.bottom[1];
+  GLbotB_ = draw.bottom[2];
+  GLtopR_ = draw.top[0];
+  GLtopG_ = draw.top[1];
+  GLtopB_ = draw.top[2];
+  GLmarkR_ = draw.marked[0];
+  GLmarkG_ = draw.marked[1];
+  GLmarkB_ = draw.marked[2];
 }
 
 void ShotFGL::sphereColour(int i, float rgb[3]) const {

@@ -6,16 +6,10 @@
 
 // The shot drawn in the animation window: every sphere a lit solid sphere
 // coloured by its height, sphere 0 in a marker colour so that one ball can be
-// followed by eye.
-//
-// Drawing parameter file ("ini/shotGL.ini"; the rest of a line is comment):
-//   1  level of detail: stacks of each sphere (>= 1), twice as many slices
-//   2  colour height (> 0): spheres at this height and above get the top colour
-//   3  bottom colour: red, green, blue (0..1), at height 0
-//   4  top colour: red, green, blue
-//   5  marker colour of sphere 0: red, green, blue
+// followed by eye. Drawn as a ShotDrawDef ("ini/shotGL.ini") says.
 class ShotFGL : public Shot, public InterfaceFGL {
  public:
+  ShotFGL(const ShotDef& def, const ShotDrawDef& draw);
   // Builds the shot from ini, then reads iniGL; a bad file ends the process
   // with "Error reading <iniGL>".
   ShotFGL(const char* ini, const char* iniGL);
@@ -33,6 +27,8 @@ class ShotFGL : public Shot, public InterfaceFGL {
   int slices() const { return GLdetail2_; }
 
  private:
+  void useDrawing(const ShotDrawDef& draw);
+
   int GLdetail_;   // stacks of a drawn sphere
   int GLdetail2_;  // 2 * GLdetail_: slices of a drawn sphere
   double GLheight_;

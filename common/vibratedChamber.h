@@ -6,14 +6,14 @@
 #include <limits>
 
 #include "chamber.h"
-#include "paramFile.h"
+#include "definitions.h"
 
 // What both chambers share, written once: gravity, the vibrating base and its
 // triangle-wave motion, the restitution law of the three kinds of surface,
 // the prediction of base and top impacts, the response at base and top with
 // its recording (impact maps and histograms), and the records that a reset
 // restarts. The concrete chamber adds its side wall, its containment test and
-// its parameter file layout.
+// its histograms.
 //
 // Hist is the chamber's histogram type; it offers setNormal, hit, dump and
 // reset. kTopCode is the chamber's code for a top impact (the base is 1).
@@ -87,78 +87,26 @@ class VibratedChamber : public Chamber {
   double topEnergy() const { return energy_top_; }
 
  protected:
-  VibratedChamber()
-      : height0_(0.0), height_(0.0), gravity_(0.0), gravity_half_(0.0),
-        gravity_inv_(0.0), coef_sb_(0.0), v_scale_sb_(0.0), coef_sw_(0.0),
-        v_scale_sw_(0.0), coef_st_(0.0), v_scale_st_(0.0), r_tol_(0.0),
-        base_amplitude_(0.0), base_period_(0.0), base_period_half_(0.0),
-        base_period_inv_(0.0), base_velocity_(0.0), base_velocity_inv_(0.0),
-        base_z_(0.0), base_dir_(1), col_type_(0), col_sb_(0), col_st_(0),
-        impulse_base_(0.0), impulse_top_(0.0), energy_base_(0.0),
+  // Takes the shared values; the concrete chamber then adds its own and
+  // opens the records.
+  explicit VibratedChamber(const ChamberDef& def)
+      : height0_(def.height), height_(0.0), gravity_(def.gravity),
+        gravity_half_(0.5 * def.gravity), gravity_inv_(1.0 / def.gravity),
+        coef_sb_(def.base.coefficient), v_scale_sb_(1.0 / def.base.threshold),
+        coef_sw_(def.wall.coefficient), v_scale_sw_(1.0 / def.wall.threshold),
+        coef_st_(def.top.coefficient), v_scale_st_(1.0 / def.top.threshold),
+        r_tol_(def.tolerance), base_amplitude_(def.amplitude), base_period_(def.period),
+        base_period_half_(0.5 * def.period), base_period_inv_(1.0 / def.period),
+        base_velocity_(4.0 * def.amplitude / def.period),
+        // A base at rest has no speed to invert; its prediction does not use it.
+        base_velocity_inv_(def.amplitude > 0.0 ? def.period / (4.0 * def.amplitude) : 0.0),
+        base_z_(def.base_start), base_dir_(def.base_direction), col_type_(0), col_sb_(0),
+        col_st_(0), impulse_base_(0.0), impulse_top_(0.0), energy_base_(0.0),
         energy_wall_(0.0), energy_top_(0.0),
         impact_map_top_file_{"top.map"}, impact_map_bot_file_{"bot.map"},
-        maps2D_(0) {}
+        maps2D_(def.maps) {}
 
-  // Reading of the shared lines of a chamber file. Each reads one line and
-  // marks the file bad when a value is outside its physical range (a zero
-  // period, gravity or threshold speed would make an inverse infinite, and
-  // so would one too small for its inverse to be a double).
-
-  // Base amplitude A >= 0 and period P > 0.
-  void readBaseMotion(ParamFile& file) {
-    file >> base_amplitude_ >> base_period_;
-    file.endLine();
-    file.require(base_amplitude_ >= 0.0 && base_period_ > 0.0);
-    base_period_half_ = 0.5 * base_period_;
-    base_period_inv_ = 1.0 / base_period_;
-    base_velocity_ = 4.0 * base_amplitude_ / base_period_;
-    // A base at rest has no speed to invert; its prediction does not use it.
-    base_velocity_inv_ = base_amplitude_ > 0.0 ? base_period_ / (4.0 * base_amplitude_) : 0.0;
-    file.require(std::isfinite(base_period_inv_) && std::isfinite(base_velocity_));
-  }
-
-  // Gravity g > 0, acting along -z.
-  void readGravity(ParamFile& file) {
-    file >> gravity_;
-    file.endLine();
-    file.require(gravity_ > 0.0);
-    gravity_half_ = 0.5 * gravity_;
-    gravity_inv_ = 1.0 / gravity_;
-    file.require(std::isfinite(gravity_inv_));
-  }
-
-  // A surface: low-speed coefficient in [0, 1] and threshold speed > 0.
-  void readSurface(ParamFile& file, double& coef, double& v_scale) {
-    double v_threshold = 0.0;
-    file >> coef >> v_threshold;
-    file.endLine();
-    file.require(coef >= 0.0 && coef <= 1.0 && v_threshold > 0.0);
-    v_scale = 1.0 / v_threshold;
-    file.require(std::isfinite(v_scale));
-  }
-
-  // Position tolerance >= 0.
-  void readTolerance(ParamFile& file) {
-    file >> r_tol_;
-    file.endLine();
-    file.require(r_tol_ >= 0.0);
-  }
-
-  // Start height of the base, within the stroke, and start direction +1/-1.
-  void readBaseStart(ParamFile& file) {
-    file >> base_z_ >> base_dir_;
-    file.endLine();
-    file.require(base_z_ >= -base_amplitude_ && base_z_ <= base_amplitude_);
-    file.require(base_dir_ == 1 || base_dir_ == -1);
-  }
-
-  // Impact maps on (non-zero) or off.
-  void readMaps(ParamFile& file) {
-    file >> maps2D_;
-    file.endLine();
-  }
-
-  // After the file was read: opens the impact maps when they are on (a map
+  // Once the chamber is built: opens the impact maps when they are on (a map
   // that cannot be opened is lost silently, the run goes on without it) and
   // gives both histograms the upward normal.
   void openRecords() {

@@ -40,9 +40,8 @@ report() {
 }
 
 failed=0
-fuzz paramFileFuzz-crate param & crate=$!
-fuzz paramFileFuzz-drum param & drum=$!
-status=0; wait $crate || status=$?; report paramFileFuzz-crate $status
-status=0; wait $drum || status=$?; report paramFileFuzz-drum $status
-status=0; fuzz stateFileFuzz state || status=$?; report stateFileFuzz $status
+fuzz paramFileFuzz param & param=$!
+fuzz stateFileFuzz state & state=$!
+status=0; wait $param || status=$?; report paramFileFuzz $status
+status=0; wait $state || status=$?; report stateFileFuzz $status
 exit $failed
