@@ -33,9 +33,7 @@ class Box : public VibratedChamber<Stats2Dxy, 4> {
 
   double xsize0() const { return xsize0_; }
   double ysize0() const { return ysize0_; }
-  int baseImpacts() const { return col_sb_; }
-  int topImpacts() const { return col_st_; }
-  int wallImpacts() const { return col_swx_ + col_swy_; }
+  int wallImpacts() const override { return col_swx_ + col_swy_; }
 
  protected:
   double xsize0_;  // half inner width along x: walls at x = +-xsize0_

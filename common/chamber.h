@@ -11,6 +11,22 @@
 // height of its lowest point, so a sphere touches the base when r[2] equals
 // the base height and the top when r[2] equals the chamber height less one
 // diameter. Times are counted from the present moment.
+
+// What a chamber has counted since its last reset: its impacts, and the
+// running totals beside them, over the whole shot and per unit mass (the
+// change of vertical velocity at base and top impacts, the kinetic energy
+// the shot gained at each kind of surface, negative where it lost).
+struct ImpactTotals {
+  long base_impacts = 0;
+  long wall_impacts = 0;
+  long top_impacts = 0;
+  double impulse_base = 0.0;
+  double impulse_top = 0.0;
+  double energy_base = 0.0;
+  double energy_wall = 0.0;
+  double energy_top = 0.0;
+};
+
 class Chamber {
  public:
   virtual ~Chamber() {}
@@ -45,6 +61,9 @@ class Chamber {
   // Current height of the base surface; random placement draws the bed in a
   // layer resting on it.
   virtual double baseHeight() const = 0;
+  // The counters and running totals since the last reset (for the
+  // observables; not asked per event). A chamber that keeps none has all zero.
+  virtual ImpactTotals impactTotals() const { return ImpactTotals{}; }
 };
 
 #endif

@@ -33,9 +33,7 @@ class Cylinder : public VibratedChamber<Stats2Dr, 3> {
   void reset() override;
 
   double radius0() const { return radius0_; }
-  int baseImpacts() const { return col_sb_; }
-  int topImpacts() const { return col_st_; }
-  int wallImpacts() const { return col_sw_; }
+  int wallImpacts() const override { return col_sw_; }
 
  protected:
   double radius0_;     // inner radius of the wall

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "chamber.h"
 #include "shot.h"
 
 void measureShot(const Shot& shot, double gravity, Observables& o) {
@@ -28,6 +29,23 @@ void measureShot(const Shot& shot, double gravity, Observables& o) {
   o.l_z = lz;
   o.collisions = shot.collision();
   o.energy_lost = shot.energyLost();
+}
+
+Observables observe(double t, long events, const Shot& shot, const Chamber& chamber) {
+  Observables o;
+  o.t = t;
+  o.events = events;
+  const ImpactTotals totals = chamber.impactTotals();
+  o.base_impacts = totals.base_impacts;
+  o.wall_impacts = totals.wall_impacts;
+  o.top_impacts = totals.top_impacts;
+  o.impulse_base = totals.impulse_base;
+  o.impulse_top = totals.impulse_top;
+  o.energy_base = totals.energy_base;
+  o.energy_wall = totals.energy_wall;
+  o.energy_top = totals.energy_top;
+  measureShot(shot, chamber.gravity(), o);
+  return o;
 }
 
 ObservablesFile::ObservablesFile(const char* filename) : file_(filename) {

@@ -3,6 +3,7 @@
 
 #include "safeFile.h"
 
+class Chamber;
 class Shot;
 
 // The state of a run at one moment, as the batch programs report it in
@@ -38,23 +39,7 @@ struct Observables {
 void measureShot(const Shot& shot, double gravity, Observables& o);
 
 // The observables of a run at time t after the given number of events.
-// ChamberT is a concrete chamber (Box, Cylinder) with its impact counters.
-template <class ChamberT>
-Observables observe(double t, long events, const Shot& shot, const ChamberT& chamber) {
-  Observables o;
-  o.t = t;
-  o.events = events;
-  o.base_impacts = chamber.baseImpacts();
-  o.wall_impacts = chamber.wallImpacts();
-  o.top_impacts = chamber.topImpacts();
-  o.impulse_base = chamber.baseImpulse();
-  o.impulse_top = chamber.topImpulse();
-  o.energy_base = chamber.baseEnergy();
-  o.energy_wall = chamber.wallEnergy();
-  o.energy_top = chamber.topEnergy();
-  measureShot(shot, chamber.gravity(), o);
-  return o;
-}
+Observables observe(double t, long events, const Shot& shot, const Chamber& chamber);
 
 // "observables.dat": a first line "# " and the column names, then one row
 // per write, numbers separated by single spaces, each double with the 17

@@ -86,6 +86,24 @@ class VibratedChamber : public Chamber {
   double wallEnergy() const { return energy_wall_; }
   double topEnergy() const { return energy_top_; }
 
+  // Impacts since the last reset.
+  int baseImpacts() const { return col_sb_; }
+  int topImpacts() const { return col_st_; }
+  virtual int wallImpacts() const = 0;
+
+  ImpactTotals impactTotals() const override {
+    ImpactTotals t;
+    t.base_impacts = baseImpacts();
+    t.wall_impacts = wallImpacts();
+    t.top_impacts = topImpacts();
+    t.impulse_base = impulse_base_;
+    t.impulse_top = impulse_top_;
+    t.energy_base = energy_base_;
+    t.energy_wall = energy_wall_;
+    t.energy_top = energy_top_;
+    return t;
+  }
+
  protected:
   // Takes the shared values; the concrete chamber then adds its own and
   // opens the records.
