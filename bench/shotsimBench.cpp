@@ -30,6 +30,7 @@
 #include "cylinder.h"
 #include "experiment.h"
 #include "par.h"
+#include "program.h"
 #include "shot.h"
 
 namespace {
@@ -39,8 +40,6 @@ constexpr unsigned kSeed = 1234;
 // The shipped bed, 300 spheres on a 10 x 10 floor: 3 spheres per unit of
 // floor area, 3 to 4 layers deep. Every bed keeps that depth.
 constexpr double kSpheresPerArea = 3.0;
-
-enum class ChamberKind { kBox, kCylinder };
 
 const char* chamberName(ChamberKind kind) { return kind == ChamberKind::kBox ? "box" : "cylinder"; }
 
@@ -214,7 +213,7 @@ std::unique_ptr<Chamber> makeChamber(ChamberKind kind) {
 struct Bed {
   Bed(ChamberKind kind, Experiment::Engine engine)
       : par("ini/par.ini"), shot("ini/shot.ini"), chamber(makeChamber(kind)),
-        experiment(shot, *chamber, par, engine) {}
+        experiment(cratesim(), shot, *chamber, par, engine) {}
 
   // The production time step, shortened for larger beds so that a step
   // holds about as many events whatever the size.

@@ -61,6 +61,10 @@ class Chamber {
   // Current height of the base surface; random placement draws the bed in a
   // layer resting on it.
   virtual double baseHeight() const = 0;
+  // Which way the base moves now (+1 up, -1 down) and how far from its mean
+  // height it turns (0: a base at rest).
+  virtual int baseDirection() const { return 1; }
+  virtual double baseAmplitude() const { return 0.0; }
   // The counters and running totals since the last reset (for the
   // observables; not asked per event). A chamber that keeps none has all zero.
   virtual ImpactTotals impactTotals() const { return ImpactTotals{}; }

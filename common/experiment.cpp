@@ -38,16 +38,14 @@ void Experiment::setTrace(EventTrace* trace) {
 
 void RunMonitor::runEnded(const Experiment&) {}
 
-Experiment::Experiment(Shot& shot, Chamber& chamber, const Par& par, Engine engine)
-    : shot_(shot),
+Experiment::Experiment(const Program& program, Shot& shot, Chamber& chamber, const Par& par,
+                       Engine engine)
+    : program_(program),
+      shot_(shot),
       chamber_(chamber),
       ncolmax_(par.ncolmax()),
-#ifdef DRUMSIM
       events_(0),
-      restart_file_(par.restartFile()),
-#else
-      collisions_(0),
-#endif
+      restart_file_(par.restartFile() != nullptr ? par.restartFile() : ""),
       tstep_(par.tStep()),
       tmax_(par.tMax()),
       tnext_(0.0),
@@ -57,45 +55,34 @@ Experiment::Experiment(Shot& shot, Chamber& chamber, const Par& par, Engine engi
              kStalledEventsBase + kStalledEventsPerSphere * shot.n()),
       fast_(engine == Engine::kFast ? new FastEngine(shot, chamber) : nullptr),
       trace_(nullptr) {
-#ifdef DRUMSIM
-  reset();
-#else
+  if (program_.run_start == RunStart::kStateFileEveryRun) {
+    reset();
+    return;
+  }
   // The first run starts without a chamber reset; only this one may start
   // from the state file.
   shot_.set(chamber_);
-  if (par.restart() != 0) {
-    if (!readStateFile(par.restartFile())) return;
+  if (!restart_file_.empty()) {
+    if (!readStateFile(restart_file_.c_str())) return;
   } else {
     shot_.distribute(chamber_);
   }
   predictFirstEvent();
   tfull_ = 0.0;
-#endif
 }
 
-#ifdef DRUMSIM
 void Experiment::reset() {
   tfull_ = 0.0;
   events_ = 0;
   chamber_.reset();
   shot_.set(chamber_);
-  if (restart_file_ != nullptr) {
-    if (!readStateFile(restart_file_)) return;
+  if (program_.run_start == RunStart::kStateFileEveryRun && !restart_file_.empty()) {
+    if (!readStateFile(restart_file_.c_str())) return;
   } else {
     shot_.distribute(chamber_);
   }
   predictFirstEvent();
 }
-#else
-void Experiment::reset() {
-  tfull_ = 0.0;
-  collisions_ = 0;
-  chamber_.reset();
-  shot_.set(chamber_);
-  shot_.distribute(chamber_);
-  predictFirstEvent();
-}
-#endif
 
 bool Experiment::readStateFile(const char* name) {
   std::ifstream is(name);
@@ -139,11 +126,7 @@ void Experiment::makeStep(double tstep) {
                                   shot_.chosen(), partner});
     }
     shot_.collide(chamber_);
-#ifdef DRUMSIM
     ++events_;
-#else
-    ++collisions_;
-#endif
     if (guard_.stalled(tnext_)) reportCollapse();
     shot_.detect();
     shot_.detect(chamber_);
@@ -161,11 +144,7 @@ void Experiment::makeFastStep(double tstep) {
   const double start = tfull_;
   const double end = fast_->now() + tstep;
   while (fast_->carryOutNext(end)) {
-#ifdef DRUMSIM
     ++events_;
-#else
-    ++collisions_;
-#endif
     if (guard_.stalled(fast_->lastStep())) {
       tfull_ = fast_->lastEvent().time;
       reportCollapse();
@@ -177,27 +156,17 @@ void Experiment::makeFastStep(double tstep) {
 }
 
 void Experiment::reportCollapse() const {
-#ifdef DRUMSIM
-  // Along the curved side wall a sphere can also skim ever shorter chords.
-  const char* const kWallAdvice = ", as does a higher minimum radial rebound speed at the side wall";
-#else
-  const char* const kWallAdvice = "";
-#endif
   std::cerr << "Inelastic collapse at time " << tfull_ << ": sphere "
             << (fast_ ? fast_->lastEvent().sphere : shot_.chosen()) << " took part in the last of " << guard_.count()
             << " events in a row that did not advance the simulated time;"
             << " a higher threshold speed of restitution or a stronger"
-            << " vibration of the base avoids it" << kWallAdvice << std::endl;
+            << " vibration of the base avoids it" << program_.collapse_advice << std::endl;
   lifecycle::exitRun(1);
 }
 
 void Experiment::fullRun() {
-#ifdef DRUMSIM
-  const char* const kWhat = " events";
-#else
-  const char* const kWhat = " collisions";
-#endif
-  std::cout << "Computing " << ncolmax_ << kWhat << " / " << tmax_
+  const char* const kWhat = program_.event_word;
+  std::cout << "Computing " << ncolmax_ << " " << kWhat << " / " << tmax_
             << " cycles..." << std::endl;
   Timer timer("cpu");
   while (eventCount() < ncolmax_ || tfull_ < tmax_) {
@@ -205,6 +174,6 @@ void Experiment::fullRun() {
     if (monitor_ != nullptr && !monitor_->continueRun(*this)) break;
   }
   if (monitor_ != nullptr) monitor_->runEnded(*this);
-  std::cout << eventCount() << kWhat << " computed in " << timer.elapsed()
+  std::cout << eventCount() << " " << kWhat << " computed in " << timer.elapsed()
             << " seconds" << std::endl;
 }

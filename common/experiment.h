@@ -3,8 +3,10 @@
 
 #include <cmath>
 #include <memory>
+#include <string>
 
 #include "eventTrace.h"
+#include "program.h"
 
 class Chamber;
 class Experiment;
@@ -56,12 +58,8 @@ class CollapseGuard {
 // carrying out in time order every event (sphere-sphere collision or impact
 // on the chamber) that falls inside a step, counts the events and adds up
 // the simulated time. It also starts a run: the shot is placed at random or
-// read from the state file, and the first event predicted.
-//
-// drumsim starts every run, the first included, with a chamber reset and
-// reloads the state file at each; cratesim prepares the first run without
-// resetting the chamber, reads the state file only then, and places the shot
-// at random at every later reset.
+// read from the state file, and the first event predicted, as the program's
+// description says (Program::run_start).
 //
 // The shot and the chamber are not owned. The window class derives from this
 // one and reads the protected members.
@@ -76,7 +74,7 @@ class Experiment {
  public:
   enum class Engine { kReference, kFast };
 
-  Experiment(Shot& shot, Chamber& chamber, const Par& par,
+  Experiment(const Program& program, Shot& shot, Chamber& chamber, const Par& par,
              Engine engine = Engine::kReference);
   ~Experiment();
   Experiment(const Experiment&) = delete;
@@ -99,27 +97,21 @@ class Experiment {
   void setTrace(EventTrace* trace);
   Engine engine() const { return fast_ ? Engine::kFast : Engine::kReference; }
 
-#ifdef DRUMSIM
   int eventCount() const { return events_; }
-#else
-  int eventCount() const { return collisions_; }
-#endif
   double tFull() const { return tfull_; }
   double tNext() const { return tnext_; }
   double tStep() const { return tstep_; }
   double tMax() const { return tmax_; }
   int ncolmax() const { return ncolmax_; }
+  const Program& program() const { return program_; }
 
  protected:
+  const Program& program_;
   Shot& shot_;
   Chamber& chamber_;
   int ncolmax_;  // event limit of fullRun
-#ifdef DRUMSIM
-  int events_;                // events carried out since the last reset
-  const char* restart_file_;  // state file of every run, or null: random
-#else
-  int collisions_;  // events carried out since the last reset
-#endif
+  int events_;   // events carried out since the last reset
+  std::string restart_file_;  // the state file runs start from; empty: random placement
   double tstep_;  // step of fullRun
   double tmax_;   // simulated-time limit of fullRun
   double tnext_;  // simulated time from now to the next event

@@ -37,20 +37,16 @@ void drawText(int x, int y, const char* text) {
 
 }  // namespace
 
-ExperimentFGL::ExperimentFGL(Shot& shot, Chamber& chamber, const Par& par, const ViewDef& view)
-    : Experiment(shot, chamber, par) {
+ExperimentFGL::ExperimentFGL(const Program& program, Shot& shot, Chamber& chamber,
+                             const Par& par, const ViewDef& view)
+    : Experiment(program, shot, chamber, par) {
   useView(view);
 }
 
-#ifdef DRUMSIM
-constexpr bool kViewAngles = true;
-#else
-constexpr bool kViewAngles = false;
-#endif
-
-ExperimentFGL::ExperimentFGL(Shot& shot, Chamber& chamber, const Par& par, const char* iniFGL)
-    : Experiment(shot, chamber, par) {
-  useView(readViewDef(iniFGL, kViewAngles));
+ExperimentFGL::ExperimentFGL(const Program& program, Shot& shot, Chamber& chamber,
+                             const Par& par, const char* iniFGL)
+    : Experiment(program, shot, chamber, par) {
+  useView(readViewDef(iniFGL, program.view_angles));
 }
 
 void ExperimentFGL::useView(const ViewDef& view) {
@@ -71,12 +67,10 @@ void ExperimentFGL::useView(const ViewDef& view) {
 void ExperimentFGL::initFGL(int argc, char** argv) const {
   glutInit(&argc, argv);
   glutInitDisplayMode(GLUT_DOUBLE | GLUT_ALPHA | GLUT_DEPTH);
-#ifdef DRUMSIM
-  glutInitWindowSize(500, 704);
-  glutInitWindowPosition(520, 0);
-#else
-  glutInitWindowSize(800, 800);
-#endif
+  glutInitWindowSize(program_.window_width, program_.window_height);
+  if (program_.window_x >= 0 && program_.window_y >= 0) {
+    glutInitWindowPosition(program_.window_x, program_.window_y);
+  }
   glutCreateWindow("Real-time Animation v1.0");
 
   glClearColor(0.8f, 0.8f, 0.8f, 1.0f);

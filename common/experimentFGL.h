@@ -20,15 +20,18 @@ class Shot;
 // drawn. The input callbacks only change the camera and speed state below and
 // make no OpenGL call, so they work without a window.
 //
-// The camera starts as a ViewDef ("ini/parGL.ini") says.
+// The camera starts as a ViewDef ("ini/parGL.ini") says; the window's size
+// and place are the program's.
 class ExperimentFGL : public Experiment {
  public:
   // Prepares the first run (Experiment), then takes the camera.
-  ExperimentFGL(Shot& shot, Chamber& chamber, const Par& par, const ViewDef& view);
+  ExperimentFGL(const Program& program, Shot& shot, Chamber& chamber, const Par& par,
+                const ViewDef& view);
   // Prepares the first run, then reads the window parameters (the turn and
-  // tilt line only in drumsim's file); a bad file ends the process with
-  // "Error reading <iniFGL>".
-  ExperimentFGL(Shot& shot, Chamber& chamber, const Par& par, const char* iniFGL);
+  // tilt line only if the program's file has it); a bad file ends the
+  // process with "Error reading <iniFGL>".
+  ExperimentFGL(const Program& program, Shot& shot, Chamber& chamber, const Par& par,
+                const char* iniFGL);
   ~ExperimentFGL() {}
 
   // Opens the window and sets up the drawing state. The arguments go to the

@@ -69,8 +69,8 @@ class VibratedChamber : public Chamber {
   void setPendingImpact(int kind) override { col_type_ = kind; }
 
   double baseHeight() const override { return base_z_; }
-  int baseDirection() const { return base_dir_; }
-  double baseAmplitude() const { return base_amplitude_; }
+  int baseDirection() const override { return base_dir_; }
+  double baseAmplitude() const override { return base_amplitude_; }
   double height() const { return height_; }
   double height0() const { return height0_; }
   const Hist& topHist() const { return top_hist_; }

@@ -94,7 +94,7 @@ struct World {
       : par("ini/par.ini"),
         shot("ini/shot.ini"),
         chamber(kChamberFile),
-        experiment(seeded(shot, seed), chamber, par, engine) {}
+        experiment(testProgram(), seeded(shot, seed), chamber, par, engine) {}
 
   double z(int i = 0) const { return shot.r_chunk()[3 * i + 2]; }
   double vz(int i = 0) const { return shot.v_chunk()[3 * i + 2]; }

@@ -317,7 +317,7 @@ void runAsProgram() {
   static Shot shot("ini/shot.ini");
   static TestChamber chamber(kChamberFile);
   shot.useSeed(5);
-  static Experiment experiment(shot, chamber, par);
+  static Experiment experiment(testProgram(), shot, chamber, par);
   lifecycle::beginRun();
   std::cout.setstate(std::ios::failbit);  // quiet
   experiment.fullRun();

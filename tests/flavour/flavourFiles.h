@@ -1,6 +1,8 @@
 #ifndef FLAVOURFILES_H
 #define FLAVOURFILES_H
 
+#include "program.h"
+
 // The programs and parameter files of the flavour a test binary is built
 // for: drumsim's with DRUMSIM defined, cratesim's otherwise.
 #ifdef DRUMSIM
@@ -16,5 +18,7 @@ constexpr const char* kWindow = "cratesim";
 constexpr const char* kChamberFile = "ini/box.ini";
 constexpr const char* kChamberGLFile = "ini/boxGL.ini";
 #endif
+
+inline const Program& testProgram() { return kDrum ? drumsim() : cratesim(); }
 
 #endif

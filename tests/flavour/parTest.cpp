@@ -20,11 +20,8 @@ TEST(Par, NoRestartIgnoresTheRestOfTheFirstLine) {
   EXPECT_EQ(par.tStep(), 0.02);
   EXPECT_EQ(par.ncolmax(), 1000);
   EXPECT_EQ(par.tMax(), 50.5);
-#ifdef DRUMSIM
-  EXPECT_EQ(par.restartFile(), nullptr);
-#else
   EXPECT_EQ(par.restart(), 0);
-#endif
+  EXPECT_EQ(par.restartFile(), nullptr);
 }
 
 TEST(Par, ARestartFlagWithANameStartsFromThatFile) {
@@ -75,15 +72,5 @@ TEST(ParDeathTest, BadFilesEndWithTheReadErrorAndStatusOne) {
   writeFile("ini/par.ini", "0\n0.02\n-1\n10\n");
   EXPECT_EXIT(Par("ini/par.ini"), ::testing::ExitedWithCode(1), message);
 }
-
-#ifndef DRUMSIM
-TEST(ParDeathTest, AskingForTheRestartNameWithoutARestartIsFatal) {
-  ScopedTempDir dir;
-  writeFile("ini/par.ini", "0\n0.02\n100\n10\n");
-  Par par("ini/par.ini");
-  EXPECT_EXIT(par.restartFile(), ::testing::ExitedWithCode(1),
-              "^No restart filename available\n$");
-}
-#endif
 
 }  // namespace

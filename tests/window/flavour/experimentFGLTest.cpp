@@ -27,7 +27,7 @@ void startUp(const char* parGL_text, const char* parGL_name) {
   Par par("ini/par.ini");
   Shot shot("ini/shot.ini");
   RigChamber chamber(window_test::chamberFile());
-  ExperimentFGL experiment(shot, chamber, par, parGL_name);
+  ExperimentFGL experiment(testProgram(), shot, chamber, par, parGL_name);
 }
 
 // Distances 15..45, looking at height 8; drumsim starts turned by 10 degrees

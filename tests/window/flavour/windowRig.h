@@ -9,6 +9,7 @@
 #include <string>
 
 #include "experimentFGL.h"
+#include "flavourFiles.h"
 #include "par.h"
 #include "shot.h"
 #include "testSupport.h"
@@ -60,7 +61,7 @@ struct Rig {
     par.reset(new Par("ini/par.ini"));
     shot.reset(new Shot("ini/shot.ini"));
     chamber.reset(new RigChamber(chamberFile()));
-    experiment.reset(new ExperimentFGL(*shot, *chamber, *par, "ini/parGL.ini"));
+    experiment.reset(new ExperimentFGL(testProgram(), *shot, *chamber, *par, "ini/parGL.ini"));
   }
 };
 

@@ -1,10 +1,4 @@
-// Batch entry: runs the simulation without a window until both limits of
-// "ini/par.ini" are reached, then ends through the normal exit path so that
-// the chamber writes its histogram files, the shot its state file and the
-// run its table of observables.
-//
-// Built once per program flavour: with DRUMSIM the shot is shaken in the
-// cylinder of "ini/cyl.ini", without it in the box of "ini/box.ini".
+#include "batchProgram.h"
 
 #include <signal.h>
 #include <unistd.h>
@@ -21,6 +15,8 @@
 #include <memory>
 #include <string>
 
+#include "box.h"
+#include "cylinder.h"
 #include "experiment.h"
 #include "lifecycle.h"
 #include "observables.h"
@@ -29,20 +25,6 @@
 #include "safeFile.h"
 #include "shot.h"
 #include "snapshot.h"
-
-#ifdef DRUMSIM
-#include "cylinder.h"
-using ChamberType = Cylinder;
-constexpr const char* kProgram = "drumsim-batch";
-constexpr const char* kChamberFile = "ini/cyl.ini";
-constexpr const char* kEventWord = "events";
-#else
-#include "box.h"
-using ChamberType = Box;
-constexpr const char* kProgram = "cratesim-batch";
-constexpr const char* kChamberFile = "ini/box.ini";
-constexpr const char* kEventWord = "collisions";
-#endif
 
 namespace {
 
@@ -68,8 +50,8 @@ void catchStopSignals() {
   sigaction(SIGTERM, &action, nullptr);
 }
 
-void printUsage(std::ostream& os) {
-  os << "Usage: " << kProgram << " [--seed N] [--observe-every T] [--snapshot-every T]\n"
+void printUsage(std::ostream& os, const Program& program) {
+  os << "Usage: " << program.batch_name << " [--seed N] [--observe-every T] [--snapshot-every T]\n"
      << "       [--snapshot-format ascii|binary] [--profiles T [--profile-bin W]\n"
      << "       [--profile-phases K]] [--engine reference|fast] [DIRECTORY]\n"
      << "Runs the simulation without a window in DIRECTORY (default: the\n"
@@ -250,7 +232,7 @@ bool parseOptions(int argc, char** argv, Options& options) {
 // early (signal, collapse) still leaves every row it made.
 class ObservablesRecorder {
  public:
-  ObservablesRecorder(const Shot& shot, const ChamberType& chamber, double interval)
+  ObservablesRecorder(const Shot& shot, const Chamber& chamber, double interval)
       : shot_(shot), chamber_(chamber), file_(kFile), interval_(interval),
         due_(interval), last_time_(0.0) {
     if (!file_.isOpen()) reportFailure();
@@ -291,7 +273,7 @@ class ObservablesRecorder {
   }
 
   const Shot& shot_;
-  const ChamberType& chamber_;
+  const Chamber& chamber_;
   ObservablesFile file_;
   double interval_;   // 0: every step
   double due_;        // time from which the next row is written
@@ -304,7 +286,7 @@ class ObservablesRecorder {
 // opened at start-up and put in place on the way out.
 class ProfileRecorder {
  public:
-  ProfileRecorder(const Shot& shot, const ChamberType& chamber, const ProfileGrid& grid,
+  ProfileRecorder(const Shot& shot, const Chamber& chamber, const ProfileGrid& grid,
                   double skip)
       : shot_(shot), chamber_(chamber), file_(kFile), profiles_(grid), skip_(skip) {
     if (!file_.isOpen()) reportFailure();
@@ -334,7 +316,7 @@ class ProfileRecorder {
   }
 
   const Shot& shot_;
-  const ChamberType& chamber_;
+  const Chamber& chamber_;
   SafeFile file_;
   ProfileAccumulator profiles_;
   double skip_;
@@ -418,17 +400,17 @@ class ProgressMonitor : public RunMonitor {
     } else {
       std::snprintf(time_part, sizeof time_part, "t %g cycles", experiment.tFull());
     }
+    const char* const word = experiment.program().event_word;
     char event_part[64];
     if (experiment.ncolmax() > 0) {
       std::snprintf(event_part, sizeof event_part, "%d / %d %s", experiment.eventCount(),
-                    experiment.ncolmax(), kEventWord);
+                    experiment.ncolmax(), word);
     } else {
-      std::snprintf(event_part, sizeof event_part, "%d %s", experiment.eventCount(), kEventWord);
+      std::snprintf(event_part, sizeof event_part, "%d %s", experiment.eventCount(), word);
     }
     char line[200];
     std::snprintf(line, sizeof line, "%s, %s, %.0f %s/s, %s left", time_part, event_part,
-                  elapsed > 0.0 ? experiment.eventCount() / elapsed : 0.0, kEventWord,
-                  left.c_str());
+                  elapsed > 0.0 ? experiment.eventCount() / elapsed : 0.0, word, left.c_str());
     const std::string text = line;
     // Blanks cover the rest of a longer earlier line.
     const std::string pad =
@@ -446,51 +428,67 @@ class ProgressMonitor : public RunMonitor {
   std::size_t shown_width_;
 };
 
+// The chamber as the snapshots draw it.
+template <class ChamberT>
+ChamberOutline outlineOf(const ChamberT& chamber, ChamberOutline::Shape shape, double half_x,
+                         double half_y, double diam) {
+  ChamberOutline outline;
+  outline.shape = shape;
+  outline.half_x = half_x;
+  outline.half_y = half_y;
+  outline.height = chamber.height0();
+  outline.has_top = chamber.height0() > diam;
+  return outline;
+}
+
+// The program's chamber, read from its file, with what the snapshots and
+// the profiles need of its own kind: its outline and the profiles' grid.
+std::unique_ptr<Chamber> readChamber(const Program& program, double diam, const Options& options,
+                                     ChamberOutline& outline, ProfileGrid& grid) {
+  const double width = options.profile_bin > 0.0 ? options.profile_bin : diam;
+  if (program.chamber == ChamberKind::kBox) {
+    auto box = std::make_unique<Box>(program.chamber_file);
+    outline = outlineOf(*box, ChamberOutline::Shape::kBox, box->xsize0(), box->ysize0(), diam);
+    grid = profileGrid(*box, diam, width, options.profile_phases);
+    return box;
+  }
+  auto cylinder = std::make_unique<Cylinder>(program.chamber_file);
+  outline = outlineOf(*cylinder, ChamberOutline::Shape::kCylinder, cylinder->radius0(),
+                      cylinder->radius0(), diam);
+  grid = profileGrid(*cylinder, diam, width, options.profile_phases);
+  return cylinder;
+}
+
 // Builds the program objects in the order of the window program, as
 // function-local statics so that the normal exit path destroys them in
 // reverse order and they write their result files; then runs to the limits.
 // The recorder too is built before the run phase begins, so that a failure
 // to put its file in place is reported in the teardown like the others.
 // Returns the exit status.
-// The chamber as the snapshots draw it.
-ChamberOutline outlineOf(const ChamberType& chamber, double diam) {
-  ChamberOutline outline;
-#ifdef DRUMSIM
-  outline.shape = ChamberOutline::Shape::kCylinder;
-  outline.half_x = outline.half_y = chamber.radius0();
-#else
-  outline.half_x = chamber.xsize0();
-  outline.half_y = chamber.ysize0();
-#endif
-  outline.height = chamber.height0();
-  outline.has_top = chamber.height0() > diam;
-  return outline;
-}
-
-int run(const Options& options, long seed) {
+int run(const Program& program, const Options& options, long seed) {
   lifecycle::beginProcess();
   static Par par("ini/par.ini");
   static Shot shot("ini/shot.ini");
-  static ChamberType chamber(kChamberFile);
+  ChamberOutline outline;
+  ProfileGrid grid;
+  static std::unique_ptr<Chamber> chamber =
+      readChamber(program, shot.diam(), options, outline, grid);
   shot.useSeed(seed);
-  static Experiment experiment(shot, chamber, par, options.engine);
+  static Experiment experiment(program, shot, *chamber, par, options.engine);
   const double snapshot_every = options.snapshot_every;
   const bool profiling = options.profiles_after >= 0.0;
-  const ProfileGrid grid = profileGrid(
-      chamber, shot.diam(), options.profile_bin > 0.0 ? options.profile_bin : shot.diam(),
-      options.profile_phases);
   if (profiling && grid.bins() > kMostProfileBins) {
     std::cerr << "Too many profile bins: " << grid.bins() << " (at most " << kMostProfileBins
               << "); choose a wider --profile-bin or fewer --profile-phases" << std::endl;
     lifecycle::fail();
   }
-  static ObservablesRecorder recorder(shot, chamber, options.observe_every);
+  static ObservablesRecorder recorder(shot, *chamber, options.observe_every);
   static std::unique_ptr<ProfileRecorder> profiles;
   if (profiling) {
-    profiles = std::make_unique<ProfileRecorder>(shot, chamber, grid, options.profiles_after);
+    profiles = std::make_unique<ProfileRecorder>(shot, *chamber, grid, options.profiles_after);
   }
-  SnapshotSeries snapshots(shot, chamber, outlineOf(chamber, shot.diam()), "snapshots",
-                           snapshot_every, options.snapshot_format);
+  SnapshotSeries snapshots(shot, *chamber, outline, "snapshots", snapshot_every,
+                           options.snapshot_format);
   if (snapshot_every > 0.0 && !(snapshots.prepare() && snapshots.write(0.0))) lifecycle::fail();
   lifecycle::beginRun();
 
@@ -507,14 +505,14 @@ int run(const Options& options, long seed) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int runBatch(const Program& program, int argc, char** argv) {
   Options options;
   if (!parseOptions(argc, argv, options)) {
-    printUsage(std::cerr);
+    printUsage(std::cerr, program);
     return 2;
   }
   if (options.help) {
-    printUsage(std::cout);
+    printUsage(std::cout, program);
     return 0;
   }
   if (!options.directory.empty() && chdir(options.directory.c_str()) != 0) {
@@ -524,5 +522,5 @@ int main(int argc, char** argv) {
   }
   const long seed = options.seed_given ? options.seed : static_cast<long>(std::time(nullptr));
   std::cerr << "seed: " << seed << std::endl;
-  return run(options, seed);
+  return run(program, options, seed);
 }

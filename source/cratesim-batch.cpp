@@ -1,0 +1,5 @@
+// cratesim-batch: the run of cratesim without a window, to the limits of "ini/par.ini".
+#include "batchProgram.h"
+#include "program.h"
+
+int main(int argc, char** argv) { return runBatch(cratesim(), argc, argv); }
