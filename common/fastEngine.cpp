@@ -1,13 +1,12 @@
 #include "fastEngine.h"
 
 #include <cmath>
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 #include <iostream>
 
 #include "chamber.h"
+#include "freeFlight.h"
 #include "lifecycle.h"
+#include "pairSearch.h"
 #include "shot.h"
 
 namespace {
@@ -170,17 +169,10 @@ void FastEngine::test() const {
   }
 }
 
-// Free flight under gravity g along -z for dt = now - stamp:
-//   x += vx dt, y += vy dt, z += vz dt - g dt^2 / 2, vz -= g dt.
-// r and v may be the record's own (each is read before it is written).
+// Free flight from the record's stamp to the present; r and v may be the
+// record's own.
 inline void FastEngine::flown(const Body& b, double* r, double* v) const {
-  const double dt = now_ - b.stamp;
-  r[0] = b.r[0] + dt * b.v[0];
-  r[1] = b.r[1] + dt * b.v[1];
-  r[2] = b.r[2] + (dt * b.v[2] - 0.5 * g_ * dt * dt);
-  v[0] = b.v[0];
-  v[1] = b.v[1];
-  v[2] = b.v[2] - g_ * dt;
+  flyFreely(b.r, b.v, g_, now_ - b.stamp, r, v);
 }
 
 inline void FastEngine::fly(int i) {
@@ -205,101 +197,11 @@ inline void FastEngine::bringChamber() {
   }
 }
 
-// The contact equation of the reference (Shot::examinePair). Both spheres
-// fall alike, so their relative motion is straight: with d = ri - rj and
-// w = vi - vj, both taken at the present (j flown there in the reckoning,
-// not in its record), |d + w t|^2 = diam^2 reads
-//   f(t) = a t^2 + 2 b t + c = 0,  a = w.w,  b = d.w,  c = d.d - diam^2.
-// Only an approaching pair (b < 0) with D = b^2 - a c > 0 meets; the earlier
-// root -(b + sqrt(D)) / a is the contact, the later one the moment they
-// would part had they passed through each other. A pair that already
-// overlaps while approaching gets a negative time, as in the reference.
-// Sphere i itself has d = w = 0, so b = 0: it never meets itself.
-//
-// The candidates are first gathered from the cells, then reckoned in one
-// loop without branches on the roots (a root is reckoned for every pair,
-// sqrt giving NaN where there is none, and kept only for a pair that
-// meets), which a processor runs far faster than one that guesses, pair by
-// pair, whether the spheres meet.
+// The earliest contact among the gathered neighbours (pairSearch.h).
 void FastEngine::lowerPairs(int i, int* near, int count) {
-  const Body& bi = body_[i];
-  const double now = now_;
-  const double g = g_;
-  const double diam2 = diam2_;
   Track& s = track_[i];
   double best = s.t_pair;
-  int partner = -1;
-#if defined(__SSE2__)
-  // Two candidates at a time, one in each half of a register, with the
-  // same operations in the same order as the one-at-a-time loop below, so
-  // that both give the same roots to the last bit. An odd count is made
-  // even with sphere i itself, which never meets.
-  near[count] = i;
-  const __m128d rix = _mm_set1_pd(bi.r[0]), riy = _mm_set1_pd(bi.r[1]), riz = _mm_set1_pd(bi.r[2]);
-  const __m128d vix = _mm_set1_pd(bi.v[0]), viy = _mm_set1_pd(bi.v[1]), viz = _mm_set1_pd(bi.v[2]);
-  const __m128d vnow = _mm_set1_pd(now), vg = _mm_set1_pd(g), vhalfg = _mm_set1_pd(0.5 * g);
-  const __m128d vdiam2 = _mm_set1_pd(diam2), zero = _mm_setzero_pd(), one = _mm_set1_pd(1.0);
-  const __m128d never = _mm_set1_pd(kNever);
-  for (int k = 0; k < count; k += 2) {
-    const Body& p = body_[near[k]];
-    const Body& q = body_[near[k + 1]];
-    const __m128d dt = _mm_sub_pd(vnow, _mm_set_pd(q.stamp, p.stamp));
-    const __m128d rx = _mm_set_pd(q.r[0], p.r[0]), ry = _mm_set_pd(q.r[1], p.r[1]);
-    const __m128d rz = _mm_set_pd(q.r[2], p.r[2]);
-    const __m128d vx = _mm_set_pd(q.v[0], p.v[0]), vy = _mm_set_pd(q.v[1], p.v[1]);
-    const __m128d vz = _mm_set_pd(q.v[2], p.v[2]);
-    const __m128d dx = _mm_sub_pd(rix, _mm_add_pd(rx, _mm_mul_pd(vx, dt)));
-    const __m128d dy = _mm_sub_pd(riy, _mm_add_pd(ry, _mm_mul_pd(vy, dt)));
-    const __m128d dz = _mm_sub_pd(
-        riz, _mm_sub_pd(_mm_add_pd(rz, _mm_mul_pd(vz, dt)), _mm_mul_pd(_mm_mul_pd(vhalfg, dt), dt)));
-    const __m128d wx = _mm_sub_pd(vix, vx);
-    const __m128d wy = _mm_sub_pd(viy, vy);
-    const __m128d wz = _mm_sub_pd(viz, _mm_sub_pd(vz, _mm_mul_pd(vg, dt)));
-    const __m128d b = _mm_add_pd(_mm_add_pd(_mm_mul_pd(dx, wx), _mm_mul_pd(dy, wy)), _mm_mul_pd(dz, wz));
-    const __m128d a = _mm_add_pd(_mm_add_pd(_mm_mul_pd(wx, wx), _mm_mul_pd(wy, wy)), _mm_mul_pd(wz, wz));
-    const __m128d c = _mm_sub_pd(
-        _mm_add_pd(_mm_add_pd(_mm_mul_pd(dx, dx), _mm_mul_pd(dy, dy)), _mm_mul_pd(dz, dz)), vdiam2);
-    const __m128d disc = _mm_sub_pd(_mm_mul_pd(b, b), _mm_mul_pd(a, c));
-    const __m128d den = _mm_add_pd(a, _mm_and_pd(_mm_cmpeq_pd(a, zero), one));
-    const __m128d root = _mm_div_pd(_mm_xor_pd(_mm_add_pd(b, _mm_sqrt_pd(disc)), _mm_set1_pd(-0.0)), den);
-    const __m128d meets = _mm_and_pd(_mm_cmplt_pd(b, zero), _mm_cmpgt_pd(disc, zero));
-    const __m128d when =
-        _mm_or_pd(_mm_and_pd(meets, _mm_add_pd(vnow, root)), _mm_andnot_pd(meets, never));
-    const double w0 = _mm_cvtsd_f64(when);
-    const double w1 = _mm_cvtsd_f64(_mm_unpackhi_pd(when, when));
-    if (w0 < best) {
-      best = w0;
-      partner = near[k];
-    }
-    if (w1 < best) {
-      best = w1;
-      partner = near[k + 1];
-    }
-  }
-#else
-  for (int k = 0; k < count; ++k) {
-    const int j = near[k];
-    const Body& bj = body_[j];
-    const double dt = now - bj.stamp;
-    const double dx = bi.r[0] - (bj.r[0] + bj.v[0] * dt);
-    const double dy = bi.r[1] - (bj.r[1] + bj.v[1] * dt);
-    const double dz = bi.r[2] - (bj.r[2] + bj.v[2] * dt - 0.5 * g * dt * dt);
-    const double wx = bi.v[0] - bj.v[0];
-    const double wy = bi.v[1] - bj.v[1];
-    const double wz = bi.v[2] - (bj.v[2] - g * dt);
-    const double b = dx * wx + dy * wy + dz * wz;
-    const double a = wx * wx + wy * wy + wz * wz;
-    const double c = dx * dx + dy * dy + dz * dz - diam2;
-    const double disc = b * b - a * c;
-    if (b < 0.0 && disc > 0.0) {
-      const double when = now + -(b + std::sqrt(disc)) / a;
-      if (when < best) {
-        best = when;
-        partner = j;
-      }
-    }
-  }
-#endif
+  const int partner = earliestContact(body_.data(), i, near, count, now_, g_, diam2_, best);
   if (partner >= 0) {
     s.t_pair = best;
     s.partner = partner;

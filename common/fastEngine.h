@@ -6,6 +6,7 @@
 #include "cellGrid.h"
 #include "eventQueue.h"
 #include "eventTrace.h"
+#include "flightRecord.h"
 #include "hugePageAllocator.h"
 #include "shot.h"
 
@@ -95,14 +96,8 @@ class FastEngine : private Shot::Keeper {
   void setTrace(EventTrace* trace) { trace_ = trace; }
 
  private:
-  // Per sphere, what a search for contacts reads of each neighbour: one
-  // cache line.
-  struct alignas(64) Body {
-    double r[3];       // position at stamp (z: the lowest point, as in the shot)
-    double v[3];       // velocity at stamp
-    double stamp;      // time at which r and v hold
-    unsigned changes;  // velocity changes so far
-  };
+  // Per sphere, what a search for contacts reads of each neighbour.
+  using Body = FlightRecord;
 
   // Per sphere, its predictions and its cell.
   struct alignas(64) Track {

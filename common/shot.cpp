@@ -8,6 +8,7 @@
 #include <new>
 
 #include "chamber.h"
+#include "freeFlight.h"
 #include "lifecycle.h"
 #include "parameterFiles.h"
 #include "safeFile.h"
@@ -330,20 +331,13 @@ void Shot::detect(Chamber& chamber) {
   }
 }
 
-// Free flight under gravity g along -z for time t:
-//   x += vx t, y += vy t, z += vz t - g t^2 / 2, vz -= g t.
-// Relative motions are straight lines, so every predicted time simply
-// shrinks by t.
+// Every sphere in free flight (freeFlight.h). Relative motions are straight
+// lines, so every predicted time simply shrinks by the time flown.
 void Shot::advance(double gravity, double time) {
-  const double drop = 0.5 * gravity * time * time;
-  const double dvz = gravity * time;
   double* r = r_[0];
   double* v = v_[0];
   for (int i = 0; i < n_; ++i, r += 3, v += 3) {
-    r[0] += time * v[0];
-    r[1] += time * v[1];
-    r[2] += time * v[2] - drop;
-    v[2] -= dvz;
+    flyFreely(r, v, gravity, time, r, v);
     tnext_[i] -= time;
   }
   best_time_ -= time;

@@ -7,6 +7,7 @@
 
 #include "chamber.h"
 #include "definitions.h"
+#include "restitution.h"
 
 // What both chambers share, written once: gravity, the vibrating base and its
 // triangle-wave motion, the restitution law of the three kinds of surface,
@@ -48,11 +49,10 @@ class VibratedChamber : public Chamber {
     base_z_ += base_dir_ * base_velocity_ * (goal - tleft);
   }
 
-  // Restitution law: the low-speed coefficient c up to the threshold speed
-  // 1/k, and c (k v)^(-1/4) above it, continuous at the threshold.
-  double coef_sb(double velocity) const { return coefficient(coef_sb_, v_scale_sb_, velocity); }
-  double coef_sw(double velocity) const { return coefficient(coef_sw_, v_scale_sw_, velocity); }
-  double coef_st(double velocity) const { return coefficient(coef_st_, v_scale_st_, velocity); }
+  // The restitution of base, walls and top at an impact speed (restitution.h).
+  double coef_sb(double velocity) const { return restitution(coef_sb_, v_scale_sb_, velocity); }
+  double coef_sw(double velocity) const { return restitution(coef_sw_, v_scale_sw_, velocity); }
+  double coef_st(double velocity) const { return restitution(coef_st_, v_scale_st_, velocity); }
 
   // Writes one impact-map line: the x and y of the sphere centre, flushed so
   // that the map is complete at any moment of the run.
@@ -298,11 +298,6 @@ class VibratedChamber : public Chamber {
   Hist bot_hist_;
 
  private:
-  static double coefficient(double coef, double v_scale, double velocity) {
-    const double x = v_scale * velocity;
-    return x < 1.0 ? coef : coef / std::sqrt(std::sqrt(x));
-  }
-
   // Records a top or base impact (map line, histogram with the velocities
   // before and after) and sets the new vertical velocity.
   void record(const double* r, double* v, double vz_new, std::ofstream& map, Hist& hist) {
