@@ -7,6 +7,7 @@
 int earliestContactScalar(const FlightRecord* records, int i, int* near, int count, double now,
                           double g, double diam2, double& best) {
   const FlightRecord& bi = records[i];
+  const double half_g = 0.5 * g;
   int partner = -1;
   for (int k = 0; k < count; ++k) {
     const int j = near[k];
@@ -14,7 +15,7 @@ int earliestContactScalar(const FlightRecord* records, int i, int* near, int cou
     const double dt = now - bj.stamp;
     const double dx = bi.r[0] - flownAcross(bj.r[0], bj.v[0], dt);
     const double dy = bi.r[1] - flownAcross(bj.r[1], bj.v[1], dt);
-    const double dz = bi.r[2] - (bj.r[2] + bj.v[2] * dt - 0.5 * g * dt * dt);
+    const double dz = bi.r[2] - flownHeight(bj.r[2], bj.v[2], half_g, dt);
     const double wx = bi.v[0] - bj.v[0];
     const double wy = bi.v[1] - bj.v[1];
     const double wz = bi.v[2] - flownVerticalVelocity(bj.v[2], g, dt);

@@ -31,8 +31,7 @@ int earliestContactSSE2(const FlightRecord* records, int i, int* near, int count
     const __m128d vz = _mm_set_pd(q.v[2], p.v[2]);
     const __m128d dx = _mm_sub_pd(rix, flownAcross(rx, vx, dt));
     const __m128d dy = _mm_sub_pd(riy, flownAcross(ry, vy, dt));
-    const __m128d dz = _mm_sub_pd(
-        riz, _mm_sub_pd(_mm_add_pd(rz, _mm_mul_pd(vz, dt)), _mm_mul_pd(_mm_mul_pd(vhalfg, dt), dt)));
+    const __m128d dz = _mm_sub_pd(riz, flownHeight(rz, vz, vhalfg, dt));
     const __m128d wx = _mm_sub_pd(vix, vx);
     const __m128d wy = _mm_sub_pd(viy, vy);
     const __m128d wz = _mm_sub_pd(viz, flownVerticalVelocity(vz, vg, dt));
