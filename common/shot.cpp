@@ -11,6 +11,7 @@
 #include "freeFlight.h"
 #include "lifecycle.h"
 #include "parameterFiles.h"
+#include "restitution.h"
 #include "safeFile.h"
 
 namespace {
@@ -43,7 +44,7 @@ Shot::Shot(const ShotDef& def)
       radius_(def.diameter * 0.5), eta_(def.packing), kt_(def.temperature),
       omega0_(def.spin), rtol_(def.tolerance), r2tol_(def.diameter * 2.0 * def.tolerance),
       coef0_(def.restitution.coefficient),
-      v2_scale_(1.0 / (def.restitution.threshold * def.restitution.threshold)),
+      v_scale_(1.0 / def.restitution.threshold),
       r_(nullptr), v_(nullptr), tnext_(nullptr), partner_(nullptr),
       update_(nullptr), chosen_(-1), best_time_(kForgotten),
       chamber_impact_(0), collision_(0), energy_lost_(0.0), seed_(0), seed_fixed_(false) {
@@ -403,11 +404,7 @@ void Shot::collidePair(const double* rc, double* vc, const double* rp, double* v
   vp[2] += k * dz;
 }
 
-// Restitution falls with the fourth root of the relative speed above the
-// threshold: e = coef0_ (v / v_threshold)^(-1/4) = coef0_ x^(-1/8) with
-// x = v^2 / v_threshold^2; below the threshold e = coef0_.
+// The law of every surface (restitution.h), on the relative speed.
 double Shot::coef(double velocity2) const {
-  const double x = velocity2 * v2_scale_;
-  if (x < 1.0) return coef0_;
-  return coef0_ * std::pow(x, -0.125);
+  return restitution(coef0_, v_scale_, std::sqrt(velocity2));
 }

@@ -131,8 +131,8 @@ class Shot {
   double omega0_;  // angular velocity about z given by placement
   double rtol_;    // length tolerance of the overlap check
   double r2tol_;   // 2 * diam_ * rtol_: the same on squared distances
-  double coef0_;     // sphere-sphere restitution below the threshold speed
-  double v2_scale_;  // 1 / threshold speed^2
+  double coef0_;    // sphere-sphere restitution below the threshold speed
+  double v_scale_;  // 1 / threshold speed
   double** r_;
   double** v_;
   double* tnext_;  // per sphere: time to its next sphere-sphere collision
