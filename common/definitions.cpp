@@ -8,9 +8,6 @@ namespace {
 constexpr int kMaxSpheres = 10000000;
 // Cells of one histogram; more would only cost memory, not add detail.
 constexpr int kMaxCells = 10000000;
-// The window toolkit counts the 2 d^2 vertices of a sphere mesh of detail d
-// in an int.
-constexpr int kMaxDetail = 32767;
 
 // A threshold speed > 0 whose inverse, by which the restitution law scales
 // speeds, is a double.
@@ -56,9 +53,10 @@ bool isValid(const CylinderDef& d) {
          d.rings <= kMaxCells;
 }
 
+// A sphere of one stack has no vertex between its poles and shows nothing.
 // The colour is height / colour_height: a zero height has no colour scale.
 bool isValid(const ShotDrawDef& d) {
-  return d.detail >= 1 && d.detail <= kMaxDetail && d.colour_height > 0.0;
+  return d.detail >= 2 && d.detail <= ShotDrawDef::kMaxDetail && d.colour_height > 0.0;
 }
 
 bool isValid(const BoxDrawDef&) { return true; }

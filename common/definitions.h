@@ -86,7 +86,11 @@ struct CylinderDef {
 // Drawing of the shot ("ini/shotGL.ini"). Colours are red, green, blue
 // (and alpha), each 0 .. 1.
 struct ShotDrawDef {
-  int detail = 8;                 // stacks of a drawn sphere (twice as many slices), 1 .. 32767
+  // The finest detail: the window toolkit numbers the 2 d (d - 1) + 2
+  // vertices of its sphere mesh of detail d in 16 bits.
+  static constexpr int kMaxDetail = 181;
+
+  int detail = 8;                 // stacks of a drawn sphere (twice as many slices), 2 .. kMaxDetail
   double colour_height = 8.0;     // spheres this high and above get the top colour [diameters], > 0
   double bottom[3] = {0.1, 0.25, 0.9};  // colour at height 0
   double top[3] = {0.95, 0.2, 0.1};     // colour at the colour height

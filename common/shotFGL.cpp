@@ -1,6 +1,6 @@
 #include "shotFGL.h"
 
-#include <GL/freeglut.h>
+#include <GL/gl.h>
 
 #include "parameterFiles.h"
 
@@ -23,6 +23,7 @@ void ShotFGL::useDrawing(const ShotDrawDef& draw) {
   GLmarkR_ = draw.marked[0];
   GLmarkG_ = draw.marked[1];
   GLmarkB_ = draw.marked[2];
+  mesh_.reset(new SphereMeshFGL(radius_, GLdetail2_, GLdetail_));
 }
 
 void ShotFGL::sphereColour(int i, float rgb[3]) const {
@@ -56,7 +57,7 @@ void ShotFGL::draw() const {
     const GLfloat y = static_cast<GLfloat>(r[1]);
     const GLfloat z = static_cast<GLfloat>(r[2] + radius_);
     glTranslatef(x, y, z);
-    glutSolidSphere(radius_, GLdetail2_, GLdetail_);
+    mesh_->draw();
     glTranslatef(-x, -y, -z);
   }
 }

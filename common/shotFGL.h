@@ -1,12 +1,16 @@
 #ifndef SHOTFGL_H
 #define SHOTFGL_H
 
+#include <memory>
+
 #include "interfaceFGL.h"
 #include "shot.h"
+#include "sphereMeshFGL.h"
 
 // The shot drawn in the animation window: every sphere a lit solid sphere
 // coloured by its height, sphere 0 in a marker colour so that one ball can be
-// followed by eye. Drawn as a ShotDrawDef ("ini/shotGL.ini") says.
+// followed by eye. Drawn as a ShotDrawDef ("ini/shotGL.ini") says; all
+// spheres from one mesh, prepared once.
 class ShotFGL : public Shot, public InterfaceFGL {
  public:
   ShotFGL(const ShotDef& def, const ShotDrawDef& draw);
@@ -35,6 +39,7 @@ class ShotFGL : public Shot, public InterfaceFGL {
   double GLbotR_, GLbotG_, GLbotB_;
   double GLtopR_, GLtopG_, GLtopB_;
   double GLmarkR_, GLmarkG_, GLmarkB_;
+  std::unique_ptr<SphereMeshFGL> mesh_;  // every sphere's mesh, at the shot's radius
 };
 
 #endif

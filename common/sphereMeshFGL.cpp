@@ -1,0 +1,84 @@
+#include "sphereMeshFGL.h"
+
+#include <GL/gl.h>
+
+#include <cmath>
+
+namespace {
+
+const double kPi = 3.14159265358979323846;
+
+// sin and cos of n steps of `angle` round a circle, in single precision as
+// the toolkit computes them (the angle is a float, each value a double
+// rounded to float), so that the vertices come out bit for bit the same.
+void circleTable(float angle, int n, std::vector<float>& sin_table, std::vector<float>& cos_table) {
+  sin_table.assign(n + 1, 0.0f);
+  cos_table.assign(n + 1, 1.0f);
+  for (int i = 1; i < n; ++i) {
+    const double a = static_cast<double>(angle * static_cast<float>(i));
+    sin_table[i] = static_cast<float>(std::sin(a));
+    cos_table[i] = static_cast<float>(std::cos(a));
+  }
+}
+
+}  // namespace
+
+SphereMeshFGL::SphereMeshFGL(double radius, int slices, int stacks)
+    : strip_length_((slices + 1) * 2), stacks_(stacks), list_(0) {
+  const float pi = static_cast<float>(kPi);
+  const float r = static_cast<float>(radius);
+  // Round the axis clockwise seen from above, from the pole down.
+  std::vector<float> sin1, cos1, sin2, cos2;
+  circleTable(2.0f * pi / static_cast<float>(-slices), slices, sin1, cos1);
+  circleTable(pi / static_cast<float>(stacks), stacks, sin2, cos2);
+
+  // The top pole, the rings of stacks 1 .. stacks - 1, the bottom pole.
+  const int count = slices * (stacks - 1) + 2;
+  vertices_.reserve(3 * count);
+  normals_.reserve(3 * count);
+  auto add = [this, r](float x, float y, float z) {
+    vertices_.insert(vertices_.end(), {x * r, y * r, z * r});
+    normals_.insert(normals_.end(), {x, y, z});
+  };
+  add(0.0f, 0.0f, 1.0f);
+  for (int i = 1; i < stacks; ++i) {
+    for (int j = 0; j < slices; ++j) add(cos1[j] * sin2[i], sin1[j] * sin2[i], cos2[i]);
+  }
+  add(0.0f, 0.0f, -1.0f);
+
+  // A strip per stack, each closed by repeating its first pair: the top
+  // fan, the bands between two rings, the bottom fan.
+  const unsigned n = static_cast<unsigned>(slices);
+  const unsigned bottom = static_cast<unsigned>(count - 1);
+  strips_.reserve(static_cast<size_t>(strip_length_) * stacks);
+  for (unsigned j = 0; j <= n; ++j) strips_.insert(strips_.end(), {1 + j % n, 0});
+  for (unsigned i = 0; i + 2 < static_cast<unsigned>(stacks); ++i) {
+    const unsigned ring = 1 + i * n;
+    for (unsigned j = 0; j <= n; ++j) strips_.insert(strips_.end(), {ring + n + j % n, ring + j % n});
+  }
+  const unsigned last_ring = 1 + (static_cast<unsigned>(stacks) - 2) * n;
+  for (unsigned j = 0; j <= n; ++j) strips_.insert(strips_.end(), {bottom, last_ring + j % n});
+}
+
+void SphereMeshFGL::draw() const {
+  if (list_ == 0) compile();
+  glCallList(list_);
+}
+
+void SphereMeshFGL::compile() const {
+  list_ = glGenLists(1);
+  glNewList(list_, GL_COMPILE);
+  glEnableClientState(GL_VERTEX_ARRAY);
+  glEnableClientState(GL_NORMAL_ARRAY);
+  glVertexPointer(3, GL_FLOAT, 0, vertices_.data());
+  glNormalPointer(GL_FLOAT, 0, normals_.data());
+  // The arrays are read now and copied into the list; the client state is
+  // not part of the list (the window draws no other vertex arrays).
+  for (int s = 0; s < stacks_; ++s) {
+    glDrawElements(GL_TRIANGLE_STRIP, strip_length_, GL_UNSIGNED_INT,
+                   strips_.data() + static_cast<size_t>(s) * strip_length_);
+  }
+  glDisableClientState(GL_NORMAL_ARRAY);
+  glDisableClientState(GL_VERTEX_ARRAY);
+  glEndList();
+}
