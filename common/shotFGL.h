@@ -2,6 +2,7 @@
 #define SHOTFGL_H
 
 #include <memory>
+#include <vector>
 
 #include "interfaceFGL.h"
 #include "shot.h"
@@ -9,8 +10,12 @@
 
 // The shot drawn in the animation window: every sphere a lit solid sphere
 // coloured by its height, sphere 0 in a marker colour so that one ball can be
-// followed by eye. Drawn as a ShotDrawDef ("ini/shotGL.ini") says; all
-// spheres from one mesh, prepared once.
+// followed by eye. Drawn as a ShotDrawDef ("ini/shotGL.ini") says: each
+// sphere from a mesh prepared once per level of detail (the file's detail
+// and coarser ones), the coarsest whose outline keeps within a quarter of a
+// pixel of the sphere's at its size on the screen: far spheres, a few pixels
+// across, cost a few triangles, and the picture is that of the file's detail
+// to within that quarter pixel.
 class ShotFGL : public Shot, public InterfaceFGL {
  public:
   ShotFGL(const ShotDef& def, const ShotDrawDef& draw);
@@ -29,6 +34,9 @@ class ShotFGL : public Shot, public InterfaceFGL {
 
   int detail() const { return GLdetail_; }
   int slices() const { return GLdetail2_; }
+  // The detail a sphere of this radius on the screen, in pixels, is drawn
+  // with: from 2 up to detail().
+  int detailFor(double pixels) const;
 
  private:
   void useDrawing(const ShotDrawDef& draw);
@@ -39,7 +47,11 @@ class ShotFGL : public Shot, public InterfaceFGL {
   double GLbotR_, GLbotG_, GLbotB_;
   double GLtopR_, GLtopG_, GLtopB_;
   double GLmarkR_, GLmarkG_, GLmarkB_;
-  std::unique_ptr<SphereMeshFGL> mesh_;  // every sphere's mesh, at the shot's radius
+  // The mesh of a level of detail, prepared on its first use.
+  const SphereMeshFGL& mesh(int detail) const;
+
+  // Meshes by level of detail, at the shot's radius; null until used.
+  mutable std::vector<std::unique_ptr<SphereMeshFGL>> meshes_;
 };
 
 #endif

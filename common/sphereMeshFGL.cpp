@@ -3,6 +3,7 @@
 #include <GL/gl.h>
 
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -24,7 +25,7 @@ void circleTable(float angle, int n, std::vector<float>& sin_table, std::vector<
 }  // namespace
 
 SphereMeshFGL::SphereMeshFGL(double radius, int slices, int stacks)
-    : strip_length_((slices + 1) * 2), stacks_(stacks), list_(0) {
+    : strip_length_((slices + 1) * 2), list_(0) {
   const float pi = static_cast<float>(kPi);
   const float r = static_cast<float>(radius);
   // Round the axis clockwise seen from above, from the pole down.
@@ -58,6 +59,20 @@ SphereMeshFGL::SphereMeshFGL(double radius, int slices, int stacks)
   }
   const unsigned last_ring = 1 + (static_cast<unsigned>(stacks) - 2) * n;
   for (unsigned j = 0; j <= n; ++j) strips_.insert(strips_.end(), {bottom, last_ring + j % n});
+
+  // The strips' triangles, each turned as the strip turns it (every second
+  // one of a strip has its first two corners swapped); those with two
+  // corners alike cover no pixel and are left out. One list of triangles is
+  // one draw per sphere instead of one per stack.
+  for (size_t first = 0; first < strips_.size(); first += strip_length_) {
+    for (int t = 0; t + 2 < strip_length_; ++t) {
+      unsigned a = strips_[first + t], b = strips_[first + t + 1];
+      const unsigned c = strips_[first + t + 2];
+      if (a == b || b == c || a == c) continue;
+      if (t % 2 == 1) std::swap(a, b);
+      triangles_.insert(triangles_.end(), {a, b, c});
+    }
+  }
 }
 
 void SphereMeshFGL::draw() const {
@@ -74,10 +89,8 @@ void SphereMeshFGL::compile() const {
   glNormalPointer(GL_FLOAT, 0, normals_.data());
   // The arrays are read now and copied into the list; the client state is
   // not part of the list (the window draws no other vertex arrays).
-  for (int s = 0; s < stacks_; ++s) {
-    glDrawElements(GL_TRIANGLE_STRIP, strip_length_, GL_UNSIGNED_INT,
-                   strips_.data() + static_cast<size_t>(s) * strip_length_);
-  }
+  glDrawElements(GL_TRIANGLES, static_cast<GLsizei>(triangles_.size()), GL_UNSIGNED_INT,
+                 triangles_.data());
   glDisableClientState(GL_NORMAL_ARRAY);
   glDisableClientState(GL_VERTEX_ARRAY);
   glEndList();

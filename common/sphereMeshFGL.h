@@ -37,7 +37,7 @@ class SphereMeshFGL {
   std::vector<float> normals_;   // unit normal per vertex
   std::vector<unsigned> strips_;  // one triangle strip per stack
   int strip_length_;  // indices of one strip: (slices + 1) * 2
-  int stacks_;        // strips in strips_
+  std::vector<unsigned> triangles_;  // the strips' triangles, three corners each
   mutable unsigned list_;  // the display list, 0 until compiled
 };
 
