@@ -63,7 +63,10 @@ bool isValid(const BoxDrawDef&) { return true; }
 
 // Fewer than three facets enclose no area; no band at all would make the
 // band height of a closed cylinder infinite.
-bool isValid(const CylinderDrawDef& d) { return d.facets >= 3 && d.bands >= 1; }
+bool isValid(const CylinderDrawDef& d) {
+  return d.facets >= 3 && d.facets <= CylinderDrawDef::kMaxFacets && d.bands >= 1 &&
+         d.bands <= CylinderDrawDef::kMaxBands;
+}
 
 // The eye must stay off the axis it looks along, and the clamp of a right
 // drag needs an interval.

@@ -106,8 +106,15 @@ struct BoxDrawDef {
 
 // Drawing of the cylinder ("ini/cylGL.ini").
 struct CylinderDrawDef {
-  int facets = 48;                          // around the axis, >= 3
-  int bands = 20;                           // of the drawn wall, >= 1
+  // The most facets: the window toolkit numbers the 4 f + 2 vertices of its
+  // cylinder of f facets in 16 bits. The most bands: an open cylinder's
+  // wall is a fifth of the radius per band, and more would draw it far out
+  // of sight.
+  static constexpr int kMaxFacets = 16383;
+  static constexpr int kMaxBands = 10000;
+
+  int facets = 48;                          // around the axis, 3 .. kMaxFacets
+  int bands = 20;                           // of the drawn wall, 1 .. kMaxBands
   double base[4] = {0.2, 0.2, 0.25, 1.0};   // base disc and rim of the top
   double wall[4] = {0.6, 0.75, 0.95, 0.15}; // translucent wall
 };

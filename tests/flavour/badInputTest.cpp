@@ -304,8 +304,10 @@ TEST_F(BadInput, WindowParametersAreRefusedWithTheReadError) {
   for (Case& c : genericFaults("ini/parGL.ini", 0, 1, Stage::RunPrepared)) cases.push_back(c);
   const std::vector<std::tuple<std::string, std::string, Stage>> bad{
       {"ini/shotGL.ini", "0\n8\n0.1 0.25 0.9\n0.95 0.2 0.1\n1 0.9 0\n", Stage::Reading},
-      // A mesh whose vertices the window toolkit cannot count in an int.
-      {"ini/shotGL.ini", "32768\n8\n0.1 0.25 0.9\n0.95 0.2 0.1\n1 0.9 0\n", Stage::Reading},
+      // A sphere of one stack shows nothing; one of 182 has more vertices
+      // than the window toolkit numbers in 16 bits.
+      {"ini/shotGL.ini", "1\n8\n0.1 0.25 0.9\n0.95 0.2 0.1\n1 0.9 0\n", Stage::Reading},
+      {"ini/shotGL.ini", "182\n8\n0.1 0.25 0.9\n0.95 0.2 0.1\n1 0.9 0\n", Stage::Reading},
       {"ini/shotGL.ini", "8\n0\n0.1 0.25 0.9\n0.95 0.2 0.1\n1 0.9 0\n", Stage::Reading},
       {"ini/parGL.ini", "0 36\n10\n0 20\n", Stage::RunPrepared},
       {"ini/parGL.ini", "40 36\n10\n0 20\n", Stage::RunPrepared},
@@ -316,8 +318,13 @@ TEST_F(BadInput, WindowParametersAreRefusedWithTheReadError) {
     cases.push_back(c);
   }
   if (kDrum) {
+    // Too few facets or bands; a cylinder of more facets than the window
+    // toolkit can number the vertices of in 16 bits; bands beyond sight.
     for (const char* text : {"2\n20\n0.2 0.2 0.25 1\n0.6 0.75 0.95 0.15\n",
-                             "48\n0\n0.2 0.2 0.25 1\n0.6 0.75 0.95 0.15\n"}) {
+                             "48\n0\n0.2 0.2 0.25 1\n0.6 0.75 0.95 0.15\n",
+                             "16384\n20\n0.2 0.2 0.25 1\n0.6 0.75 0.95 0.15\n",
+                             "2000000000\n20\n0.2 0.2 0.25 1\n0.6 0.75 0.95 0.15\n",
+                             "48\n10001\n0.2 0.2 0.25 1\n0.6 0.75 0.95 0.15\n"}) {
       Case c{"out of range", kChamberGLFile, text};
       c.stage = Stage::ChamberBuilt;
       cases.push_back(c);
@@ -329,14 +336,15 @@ TEST_F(BadInput, WindowParametersAreRefusedWithTheReadError) {
 // What the convention allows: comments and blank lines, a value taken from
 // the next line, a fraction where an integer is read, Windows line ends, a
 // 1 MB comment, no newline at the end, and a state file with its numbers laid
-// out freely and more of them than the shot needs.
+// out freely and more of them than the shot needs; the window files at the
+// bounds of their counts.
 TEST_F(BadInput, InputsTheConventionAllowsStillRun) {
   const std::string state = goodState();
   std::string one_line = state;
   for (char& ch : one_line) ch = ch == '\n' ? ' ' : ch;
   std::string crlf;
   for (char ch : state) crlf += ch == '\n' ? std::string("\r\n") : std::string(1, ch);
-  const std::vector<Case> cases{
+  std::vector<Case> cases{
       {"comments and blank lines", "ini/par.ini",
        "\n0 no restart, 1 2 3\n\n\n  0.02 step 5\n0 events\n\n0.1 cycles\n"},
       {"a comment of 1 MB", "ini/par.ini", "0 " + std::string(1 << 20, 'x') + "\n0.02\n0\n0.1\n"},
@@ -350,7 +358,12 @@ TEST_F(BadInput, InputsTheConventionAllowsStillRun) {
       {"all numbers on one line", kState, one_line, "", Stage::Reading, true},
       {"Windows line ends", kState, crlf, "", Stage::Reading, true},
       {"numbers after the last sphere", kState, state + "1 2 3 4 5 6\n7 8\n", "", Stage::Reading, true},
+      {"the finest sphere detail", "ini/shotGL.ini", "181\n8\n0.1 0.25 0.9\n0.95 0.2 0.1\n1 0.9 0\n"},
   };
+  if (kDrum) {
+    cases.push_back({"the most facets and bands", kChamberGLFile,
+                     "16383\n10000\n0.2 0.2 0.25 1\n0.6 0.75 0.95 0.15\n"});
+  }
   for (const Case& c : cases) expectAccepted(c);
 }
 
