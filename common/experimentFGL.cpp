@@ -2,6 +2,8 @@
 
 #include <GL/freeglut.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <iostream>
 
@@ -15,6 +17,18 @@ namespace {
 
 const int kEscape = 27;
 const int kSpace = 32;
+
+// Wall time one tick computes for at most (beyond the piece under way), and
+// the wall time a piece of an animation step is cut to: a few pieces a tick,
+// so that a slow piece overshoots the budget by little. The first piece of a
+// run, before its cost is known, is this share of a step.
+const double kTickBudget = 0.04;
+const double kPieceTime = 0.01;
+const double kFirstPiece = 1.0 / 64.0;
+
+double wallSeconds() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
 
 // The drawing side of a shot or chamber. Both must be drawable; the program
 // builds them so, and a plain simulation object here is a programming error.
@@ -38,14 +52,14 @@ void drawText(int x, int y, const char* text) {
 }  // namespace
 
 ExperimentFGL::ExperimentFGL(const Program& program, Shot& shot, Chamber& chamber,
-                             const Par& par, const ViewDef& view)
-    : Experiment(program, shot, chamber, par) {
+                             const Par& par, const ViewDef& view, Engine engine)
+    : Experiment(program, shot, chamber, par, engine) {
   useView(view);
 }
 
 ExperimentFGL::ExperimentFGL(const Program& program, Shot& shot, Chamber& chamber,
-                             const Par& par, const char* iniFGL)
-    : Experiment(program, shot, chamber, par) {
+                             const Par& par, const char* iniFGL, Engine engine)
+    : Experiment(program, shot, chamber, par, engine) {
   useView(readViewDef(iniFGL, program.view_angles));
 }
 
@@ -62,6 +76,9 @@ void ExperimentFGL::useView(const ViewDef& view) {
   GLztarget_ = view.target_height;
   GLtheta_ = view.tilt;
   GLphi_ = view.turn;
+  GLleft_ = 0.0;
+  GLbudget_ = kTickBudget;
+  GLcost_ = 0.0;
 }
 
 void ExperimentFGL::initFGL(int argc, char** argv) const {
@@ -100,8 +117,28 @@ void ExperimentFGL::initFGL(int argc, char** argv) const {
 }
 
 void ExperimentFGL::idleCallback() {
-  makeStep(GLtstep_);
+  advance();
   glutPostRedisplay();
+}
+
+void ExperimentFGL::advance() {
+  if (GLleft_ <= 0.0) GLleft_ = GLtstep_;
+  const double start = wallSeconds();
+  while (GLleft_ > 0.0) {
+    // A piece that should take kPieceTime at the cost measured so far; the
+    // rest of the step when that is less (or nearly so, so that no sliver
+    // of rounding is left over).
+    double piece = GLcost_ > 0.0 ? kPieceTime / GLcost_ : kFirstPiece * GLleft_;
+    if (piece > GLleft_ * (1.0 - 1e-9)) piece = GLleft_;
+    const double before = wallSeconds();
+    makeStep(piece);
+    const double after = wallSeconds();
+    GLleft_ = piece == GLleft_ ? 0.0 : GLleft_ - piece;
+    // A piece too quick for the clock counts as a microsecond: the next
+    // piece is then the rest of the step.
+    GLcost_ = std::max(after - before, 1e-6) / piece;
+    if (after - start >= GLbudget_) break;
+  }
 }
 
 void ExperimentFGL::displayCallback() {
@@ -161,6 +198,7 @@ void ExperimentFGL::keyboardCallback(unsigned char key, int, int) {
     lifecycle::exitRun(0);
   } else if (key == kSpace) {
     reset();
+    GLleft_ = 0.0;
   }
 }
 

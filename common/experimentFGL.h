@@ -10,11 +10,14 @@ class Shot;
 
 // The experiment with a real-time animation window (freeglut, OpenGL, GLU).
 //
-// Every idle tick of the window toolkit advances the simulation by one
-// animation step; every frame draws the shot and the chamber through their
-// InterfaceFGL side, then five counters. The left button turns the scene,
-// the right button moves the camera nearer or farther, the arrow keys change
-// the animation speed, space restarts the run and Escape ends the process.
+// Every idle tick of the window toolkit advances the simulation (advance());
+// every frame draws the shot and the chamber through their InterfaceFGL
+// side, then five counters. An animation step that takes longer to compute
+// than a tick may spend (tickBudget()) is spread over several ticks, each
+// drawn, so that the window answers its keys and mouse however big the bed.
+// The left button turns the scene, the right button moves the camera nearer
+// or farther, the arrow keys change the animation speed, space restarts the
+// run and Escape ends the process.
 //
 // The shot and the chamber must also be InterfaceFGL objects when a frame is
 // drawn. The input callbacks only change the camera and speed state below and
@@ -24,21 +27,29 @@ class Shot;
 // and place are the program's.
 class ExperimentFGL : public Experiment {
  public:
-  // Prepares the first run (Experiment), then takes the camera.
+  // Prepares the first run (Experiment, with the given engine), then takes
+  // the camera.
   ExperimentFGL(const Program& program, Shot& shot, Chamber& chamber, const Par& par,
-                const ViewDef& view);
+                const ViewDef& view, Engine engine = Engine::kFast);
   // Prepares the first run, then reads the window parameters (the turn and
   // tilt line only if the program's file has it); a bad file ends the
   // process with "Error reading <iniFGL>".
   ExperimentFGL(const Program& program, Shot& shot, Chamber& chamber, const Par& par,
-                const char* iniFGL);
+                const char* iniFGL, Engine engine = Engine::kFast);
   ~ExperimentFGL() {}
 
   // Opens the window and sets up the drawing state. The arguments go to the
   // window toolkit unchanged.
   void initFGL(int argc, char** argv) const;
 
+  // One idle tick: advance(), then a redraw is asked for.
   void idleCallback();
+  // The simulation work of one tick (no OpenGL call): carries on with the
+  // current animation step, or begins the next one, in pieces, until the
+  // step is done or the tick has spent its budget of wall time; the rest of
+  // the step is left for the next tick. A step, however many ticks it takes,
+  // advances the bed by the animation step at the time it began.
+  void advance();
   void displayCallback();
   void mouseCallback(int button, int state, int x, int y);
   void keyboardCallback(unsigned char key, int x, int y);
@@ -54,6 +65,11 @@ class ExperimentFGL : public Experiment {
   double zTarget() const { return GLztarget_; }
   int theta() const { return GLtheta_; }
   int phi() const { return GLphi_; }
+  // Simulated time still to go in the current animation step; 0 between steps.
+  double stepLeft() const { return GLleft_; }
+  // Wall time one tick may spend computing, in seconds (0: one piece a tick).
+  double tickBudget() const { return GLbudget_; }
+  void setTickBudget(double seconds) { GLbudget_ = seconds; }
 
  private:
   void useView(const ViewDef& view);
@@ -74,6 +90,9 @@ class ExperimentFGL : public Experiment {
   double GLztarget_;   // height of the point the camera looks at
   int GLtheta_;  // tilt of the scene about the y axis, degrees
   int GLphi_;    // turn of the scene about the z axis, degrees
+  double GLleft_;    // simulated time left of the current animation step
+  double GLbudget_;  // wall seconds of computing per tick
+  double GLcost_;    // wall seconds per unit of simulated time, measured; 0: not yet
 };
 
 #endif
