@@ -190,6 +190,38 @@ TEST(ExperimentWindow, SpaceRestartsTheRunAndKeepsCameraAndSpeed) {
   EXPECT_EQ(e.theta(), theta);
 }
 
+// A tick without time to spare computes one piece of the animation step:
+// the step then takes several ticks, and when it is done the bed has moved
+// by exactly the animation step; the next tick begins the next step.
+// Freezing the speed stops the bed, and space drops the rest of a step.
+TEST(ExperimentWindow, AStepSpreadOverTicksAdvancesTheBedByTheAnimationStep) {
+  Rig rig(kParGL);
+  ExperimentFGL& e = *rig.experiment;
+  e.setTickBudget(0.0);
+  const double step = e.animationStep();
+  e.advance();
+  EXPECT_GT(e.tFull(), 0.0);
+  EXPECT_LT(e.tFull(), step);
+  EXPECT_NEAR(e.tFull() + e.stepLeft(), step, 1e-15);
+  for (int tick = 0; tick < 1000 && e.stepLeft() > 0.0; ++tick) e.advance();
+  EXPECT_EQ(e.stepLeft(), 0.0);
+  EXPECT_NEAR(e.tFull(), step, 1e-15);
+  e.advance();
+  EXPECT_GT(e.tFull(), step);
+
+  for (int i = 0; i < 10; ++i) e.specialCallback(GLUT_KEY_DOWN, 0, 0);
+  for (int tick = 0; tick < 1000 && e.stepLeft() > 0.0; ++tick) e.advance();
+  const double frozen = e.tFull();
+  e.advance();
+  EXPECT_EQ(e.tFull(), frozen);
+
+  e.specialCallback(GLUT_KEY_UP, 0, 0);
+  e.advance();
+  e.keyboardCallback(' ', 0, 0);
+  EXPECT_EQ(e.stepLeft(), 0.0);
+  EXPECT_EQ(e.tFull(), 0.0);
+}
+
 TEST(ExperimentWindowDeathTest, EscapeEndsTheProcessWithStatusZero) {
   Rig rig(kParGL);
   EXPECT_EXIT(rig.experiment->keyboardCallback(27, 0, 0), testing::ExitedWithCode(0), "");
