@@ -1,12 +1,10 @@
 #include "batchProgram.h"
 
-#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -25,30 +23,12 @@
 #include "safeFile.h"
 #include "shot.h"
 #include "snapshot.h"
+#include "stopSignals.h"
 
 namespace {
 
 // Bins of the profiles at most: heights times rings times phases.
 constexpr long kMostProfileBins = 10000000;
-
-// The signal that asked the run to stop, 0 while none has.
-volatile std::sig_atomic_t g_stop_signal = 0;
-
-extern "C" void requestStop(int signal_number) { g_stop_signal = signal_number; }
-
-// SIGINT and SIGTERM end the run at the end of the current step; the result
-// files are then written on the normal way out.
-void catchStopSignals() {
-  struct sigaction action;
-  std::memset(&action, 0, sizeof action);
-  action.sa_handler = requestStop;
-  // Calls the signal interrupts (a write to a pipe) carry on as if nothing
-  // happened; the flag alone ends the run.
-  action.sa_flags = SA_RESTART;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-}
 
 void printUsage(std::ostream& os, const Program& program) {
   os << "Usage: " << program.batch_name << " [--seed N] [--observe-every T] [--snapshot-every T]\n"
@@ -57,7 +37,8 @@ void printUsage(std::ostream& os, const Program& program) {
      << "Runs the simulation without a window in DIRECTORY (default: the\n"
      << "current directory) from the parameter files in its ini/ folder, until\n"
      << "both limits of ini/par.ini are reached, and leaves the result files\n"
-     << "there. SIGINT or SIGTERM end the run early with every file written.\n"
+     << "there. SIGINT, SIGTERM or SIGHUP end the run early with every file\n"
+     << "written.\n"
      << "\n"
      << "  --seed N  seed of the random placement, a whole number >= 0\n"
      << "            (default: the calendar time); the seed used is reported\n"
@@ -148,17 +129,6 @@ bool parseFormat(const std::string& name, VtkEncoding& format) {
   return true;
 }
 
-bool parseEngine(const std::string& name, Experiment::Engine& engine) {
-  if (name == "fast") {
-    engine = Experiment::Engine::kFast;
-  } else if (name == "reference") {
-    engine = Experiment::Engine::kReference;
-  } else {
-    return false;
-  }
-  return true;
-}
-
 // False on a command line that cannot be understood.
 bool parseOptions(int argc, char** argv, Options& options) {
   bool directory_given = false;
@@ -208,10 +178,10 @@ bool parseOptions(int argc, char** argv, Options& options) {
       if (!parsePhases(argv[i] + 17, options.profile_phases)) return false;
       options.profile_options = true;
     } else if (arg == "--engine") {
-      if (i + 1 >= argc || !parseEngine(argv[i + 1], options.engine)) return false;
+      if (i + 1 >= argc || !Experiment::engineNamed(argv[i + 1], options.engine)) return false;
       ++i;
     } else if (arg.compare(0, 9, "--engine=") == 0) {
-      if (!parseEngine(arg.substr(9), options.engine)) return false;
+      if (!Experiment::engineNamed(arg.substr(9), options.engine)) return false;
     } else if (!arg.empty() && arg[0] == '-') {
       return false;
     } else if (directory_given || arg.empty()) {
@@ -336,7 +306,7 @@ class ProgressMonitor : public RunMonitor {
     recorder_.afterStep(experiment);
     if (profiles_ != nullptr) profiles_->afterStep(experiment);
     if (snapshots_ != nullptr && !snapshots_->afterStep(experiment.tFull())) lifecycle::fail();
-    if (g_stop_signal != 0) return false;
+    if (stopSignals::received() != 0) return false;
     if (show_) {
       const Clock::time_point now = Clock::now();
       if (now - last_shown_ >= kInterval) {
@@ -492,14 +462,14 @@ int run(const Program& program, const Options& options, long seed) {
   if (snapshot_every > 0.0 && !(snapshots.prepare() && snapshots.write(0.0))) lifecycle::fail();
   lifecycle::beginRun();
 
-  catchStopSignals();
+  stopSignals::catchAll();
   ProgressMonitor monitor(isatty(STDERR_FILENO) != 0, recorder,
                           snapshot_every > 0.0 ? &snapshots : nullptr, profiles.get());
   experiment.setMonitor(&monitor);
   experiment.fullRun();
   experiment.setMonitor(nullptr);
   // A run cut short by a signal ends with the shell's status for it.
-  if (g_stop_signal != 0) lifecycle::exitRun(128 + g_stop_signal);
+  if (stopSignals::received() != 0) lifecycle::exitRun(128 + stopSignals::received());
   return 0;
 }
 

@@ -38,6 +38,17 @@ void Experiment::setTrace(EventTrace* trace) {
 
 void RunMonitor::runEnded(const Experiment&) {}
 
+bool Experiment::engineNamed(const std::string& name, Engine& engine) {
+  if (name == "fast") {
+    engine = Engine::kFast;
+  } else if (name == "reference") {
+    engine = Engine::kReference;
+  } else {
+    return false;
+  }
+  return true;
+}
+
 Experiment::Experiment(const Program& program, Shot& shot, Chamber& chamber, const Par& par,
                        Engine engine)
     : program_(program),

@@ -74,6 +74,10 @@ class Experiment {
  public:
   enum class Engine { kReference, kFast };
 
+  // The engine of a name on the command line, "fast" or "reference";
+  // false for any other name.
+  static bool engineNamed(const std::string& name, Engine& engine);
+
   Experiment(const Program& program, Shot& shot, Chamber& chamber, const Par& par,
              Engine engine = Engine::kReference);
   ~Experiment();

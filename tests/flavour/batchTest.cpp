@@ -317,7 +317,7 @@ TEST_F(BatchRun, MissingRunParametersEndStartUpWithoutResults) {
 }
 
 TEST_F(BatchRun, StopSignalsEndTheRunWithEveryResultWritten) {
-  const std::pair<int, int> cases[] = {{SIGTERM, 143}, {SIGINT, 130}};
+  const std::pair<int, int> cases[] = {{SIGTERM, 143}, {SIGINT, 130}, {SIGHUP, 129}};
   for (const auto& [signal_number, status] : cases) {
     const std::string dir = "run" + std::to_string(signal_number);
     Scene scene = livelyScene();

@@ -1,0 +1,19 @@
+#ifndef STOPSIGNALS_H
+#define STOPSIGNALS_H
+
+// SIGINT, SIGTERM and SIGHUP (Ctrl-C, a kill, a closed terminal) asking a
+// running program to stop: once caught, each only records that it came, and
+// the program ends its run at a moment of its choosing through the normal
+// exit path, so that every result file is written. Its status is then
+// 128 + the signal's number, as a shell reports a process the signal ended.
+namespace stopSignals {
+
+// From now on the three signals are recorded instead of ending the process.
+void catchAll();
+
+// The number of the last of them that came; 0 while none has.
+int received();
+
+}  // namespace stopSignals
+
+#endif
