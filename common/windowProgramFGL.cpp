@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <iostream>
 #include <memory>
+#include <string>
 
 #include "boxFGL.h"
 #include "cylinderFGL.h"
@@ -13,13 +14,19 @@
 #include "lifecycle.h"
 #include "par.h"
 #include "shotFGL.h"
+#include "stopSignals.h"
 
 namespace {
 
 // The experiment the window toolkit's callbacks forward to.
 ExperimentFGL* g_experiment = nullptr;
 
-void idle() { g_experiment->idleCallback(); }
+// A stop signal ends the program at the next tick, as Escape does, with the
+// shell's status for the signal.
+void idle() {
+  if (stopSignals::received() != 0) lifecycle::exitRun(128 + stopSignals::received());
+  g_experiment->idleCallback();
+}
 void display() { g_experiment->displayCallback(); }
 void keyboard(unsigned char key, int x, int y) { g_experiment->keyboardCallback(key, x, y); }
 void special(int key, int x, int y) { g_experiment->specialCallback(key, x, y); }
@@ -35,9 +42,51 @@ std::unique_ptr<Chamber> readChamber(const Program& program) {
   return std::make_unique<CylinderFGL>(program.chamber_file, program.chamber_draw_file);
 }
 
+void printUsage(std::ostream& os, const Program& program) {
+  os << "Usage: " << program.name << " [--engine fast|reference]\n"
+     << "Shows the simulation in an animation window, from the parameter files in\n"
+     << "the ini/ folder of the current directory, and leaves the result files\n"
+     << "there when it ends: Escape, closing the window, SIGINT, SIGTERM or SIGHUP.\n"
+     << "\n"
+     << "  --engine E  the event engine: fast (default; cost per event nearly\n"
+     << "            independent of the number of spheres) or reference (the\n"
+     << "            plain loop, all spheres at every event); same physics\n"
+     << "  --help    show this text\n";
+}
+
+// False on a command line that cannot be understood.
+bool parseOptions(int argc, char** argv, Experiment::Engine& engine, bool& help) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      help = true;
+    } else if (arg == "--engine") {
+      if (i + 1 >= argc || !Experiment::engineNamed(argv[i + 1], engine)) return false;
+      ++i;
+    } else if (arg.compare(0, 9, "--engine=") == 0) {
+      if (!Experiment::engineNamed(arg.substr(9), engine)) return false;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 int runWindow(const Program& program, int argc, char** argv) {
+  // The command line first, before any file is read.
+  Experiment::Engine engine = Experiment::Engine::kFast;
+  bool help = false;
+  if (!parseOptions(argc, argv, engine, help)) {
+    printUsage(std::cerr, program);
+    return 2;
+  }
+  if (help) {
+    printUsage(std::cout, program);
+    return 0;
+  }
+
   // Before any object that writes a result file: the exit handler it
   // registers runs after all their destructors and gives the process its
   // final status.
@@ -47,12 +96,15 @@ int runWindow(const Program& program, int argc, char** argv) {
   static Par par("ini/par.ini");
   static ShotFGL shot("ini/shot.ini", "ini/shotGL.ini");
   static std::unique_ptr<Chamber> chamber = readChamber(program);
-  static ExperimentFGL experiment(program, shot, *chamber, par, "ini/parGL.ini");
+  static ExperimentFGL experiment(program, shot, *chamber, par, "ini/parGL.ini", engine);
   g_experiment = &experiment;
   // Every object is built: failures from now on take the normal exit path.
   lifecycle::beginRun();
+  stopSignals::catchAll();
 
-  experiment.initFGL(argc, argv);
+  // The toolkit gets no options from the command line: only the program's
+  // name.
+  experiment.initFGL(1, argv);
   // Closing the window ends the process through exit(), so the objects'
   // destructors write the result files (this is freeglut's default).
   glutSetOption(GLUT_ACTION_ON_WINDOW_CLOSE, GLUT_ACTION_EXIT);

@@ -3,24 +3,30 @@
 # virtual X server, as a user would: waits for its window and checks its title,
 # size and place, lets the bed run and checks the window's pixels, works the
 # arrows and a left drag, restarts the run with space, then ends the program
-# by Escape or by closing the window. Passes when the program ends with status
-# 0 and has written its result files. Also starts it once without
-# "ini/par.ini", with and without a display: it must refuse at once.
+# by Escape, by closing the window or by a signal. Passes when the program
+# ends with status 0 (128 + the signal's number) and has written its result
+# files. Also starts it once without "ini/par.ini", with and without a
+# display: it must refuse at once; and once with an option it does not know:
+# the usage text and status 2, before it reads any file.
 #
-# Usage: endToEnd.sh PROGRAM PROBE INI_DIR escape|close SCREENSHOT W,H X,Y|- RESULT_FILE...
-# X,Y is where the window must stand ("-": where the window system puts it).
+# Usage: endToEnd.sh PROGRAM PROBE INI_DIR escape|close|INT|TERM|HUP ENGINE SCREENSHOT W,H X,Y|-
+#                    RESULT_FILE...
+# ENGINE is the program's --engine; X,Y is where the window must stand ("-":
+# where the window system puts it).
 # Exit status 77 (skipped) when no virtual X server is installed.
 set -u
 # Under the virtual X server, in the work directory: the refused start, then
 # the program's run, driven by the probe.
 if [ "${1:-}" = --in-display ]; then
   cd "$2" || exit 1
-  program=$3 probe=$4 action=$5
-  shift 5
+  program=$3 probe=$4 action=$5 engine=$6
+  shift 6
   (cd refused && "$program" >stdout.display 2>stderr.display; echo $? >status.display)
+  (cd refused && "$program" --engine "$engine" --frames 3 >stdout.usage 2>stderr.usage
+   echo $? >status.usage)
 
   cd run
-  timeout 120 "$program" >stdout.txt 2>stderr.txt &
+  timeout 120 "$program" --engine "$engine" >stdout.txt 2>stderr.txt &
   pid=$!
   "$probe" --timeout 60 "$@"
   echo $? >probe.status
@@ -33,14 +39,17 @@ if [ "${1:-}" = --in-display ]; then
     sleep 0.1
   done
   { [ -s top.hist ] && [ -s bot.hist ]; } && echo yes >reset.written
-  "$probe" "$action"
+  case $action in
+    escape | close) "$probe" "$action" ;;
+    *) kill -s "$action" $pid ;;
+  esac
   wait $pid
   echo $? >program.status
   exit 0
 fi
 
-program=$1 probe=$2 ini=$3 action=$4 screenshot=$5 size=$6 position=$7
-shift 7
+program=$1 probe=$2 ini=$3 action=$4 engine=$5 screenshot=$6 size=$7 position=$8
+shift 8
 if ! command -v xvfb-run >/dev/null 2>&1; then
   echo "xvfb-run is not installed"
   exit 77
@@ -75,7 +84,7 @@ look=(--title "Real-time Animation v1.0" --size "$size" --settle 3 --screenshot 
 look+=(key:Down:12 wait:1 same drag:left:90:0 differs wait:1 same key:Up differs)
 
 xvfb-run -a -s "-screen 0 1280x1024x24" bash "$0" --in-display \
-  "$work" "$program" "$probe" "$action" "${look[@]}"
+  "$work" "$program" "$probe" "$action" "$engine" "${look[@]}"
 # Without a display the refusal must be the same: it comes before any window.
 (cd "$work/refused" && env -u DISPLAY "$program" >stdout.nodisplay 2>stderr.nodisplay
  echo $? >status.nodisplay)
@@ -94,6 +103,9 @@ for display in display nodisplay; do
 done
 [ -z "$(find . -maxdepth 1 -type f ! -name 'std*' ! -name 'status*')" ] ||
   fail "without ini/par.ini: files were written: $(ls)"
+[ "$(cat status.usage 2>/dev/null)" = 2 ] && [ ! -s stdout.usage ] &&
+  [ "$(head -c 6 stderr.usage)" = "Usage:" ] ||
+  fail "an unknown option: status $(cat status.usage 2>/dev/null), printed '$(cat stderr.usage)'"
 
 cd "$work/run"
 echo "--- program output"
@@ -103,7 +115,12 @@ probe_status=$(cat probe.status 2>/dev/null || echo none)
 program_status=$(cat program.status 2>/dev/null || echo none)
 [ "$probe_status" = 0 ] || fail "window probe ended with status $probe_status"
 [ -f reset.written ] || fail "top.hist and bot.hist were not written when space was pressed"
-[ "$program_status" = 0 ] || fail "$(basename "$program") ended with status $program_status"
+case $action in
+  escape | close) expected=0 ;;
+  *) expected=$((128 + $(kill -l "$action"))) ;;
+esac
+[ "$program_status" = "$expected" ] ||
+  fail "$(basename "$program") --engine $engine ended with status $program_status, expected $expected"
 for f in "$@"; do
   [ -s "$f" ] || fail "$f was not written"
 done
