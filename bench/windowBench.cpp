@@ -22,7 +22,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -113,11 +112,7 @@ int main(int argc, char** argv) {
       detail = std::atoi(value);
     } else if (arg == "--seconds") {
       seconds = std::atof(value);
-    } else if (arg == "--engine" && std::strcmp(value, "fast") == 0) {
-      engine = Experiment::Engine::kFast;
-    } else if (arg == "--engine" && std::strcmp(value, "reference") == 0) {
-      engine = Experiment::Engine::kReference;
-    } else {
+    } else if (arg != "--engine" || !Experiment::engineNamed(value, engine)) {
       return usage();
     }
   }
@@ -174,11 +169,10 @@ int main(int argc, char** argv) {
     ++frames;
   }
   const double wall = since(measured);
-  std::printf("%s: ", reinterpret_cast<const char*>(glGetString(GL_RENDERER)));
-  std::printf("%s %s spheres %d detail %d: built %.2f s, window %.2f s, %.2f frames/s, "
+  std::printf("%s %s spheres %d detail %d (%s): built %.2f s, window %.2f s, %.2f frames/s, "
               "%.4f cycles/s, per frame %.1f ms computing, %.1f ms drawing\n",
               kProgram, engine == Experiment::Engine::kFast ? "fast" : "reference", n, detail,
-              built, shown, frames / wall, (experiment->tFull() - t0) / wall,
+              reinterpret_cast<const char*>(glGetString(GL_RENDERER)), built, shown, frames / wall, (experiment->tFull() - t0) / wall,
               1e3 * computing / frames, 1e3 * drawing / frames);
   std::fflush(stdout);
   // The objects would write their result files into the scratch directory:
