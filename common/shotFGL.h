@@ -34,9 +34,6 @@ class ShotFGL : public Shot, public InterfaceFGL {
 
   int detail() const { return GLdetail_; }
   int slices() const { return GLdetail2_; }
-  // The detail a sphere of this radius on the screen, in pixels, is drawn
-  // with: from 2 up to detail().
-  int detailFor(double pixels) const;
 
  private:
   void useDrawing(const ShotDrawDef& draw);
@@ -47,6 +44,9 @@ class ShotFGL : public Shot, public InterfaceFGL {
   double GLbotR_, GLbotG_, GLbotB_;
   double GLtopR_, GLtopG_, GLtopB_;
   double GLmarkR_, GLmarkG_, GLmarkB_;
+  // The detail a sphere of this radius on the screen, in pixels, is drawn
+  // with: from 2 up to GLdetail_.
+  int detailFor(double pixels) const;
   // The mesh of a level of detail, prepared on its first use.
   const SphereMeshFGL& mesh(int detail) const;
 

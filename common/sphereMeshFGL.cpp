@@ -25,7 +25,7 @@ void circleTable(float angle, int n, std::vector<float>& sin_table, std::vector<
 }  // namespace
 
 SphereMeshFGL::SphereMeshFGL(double radius, int slices, int stacks)
-    : strip_length_((slices + 1) * 2), list_(0) {
+    : list_(0) {
   const float pi = static_cast<float>(kPi);
   const float r = static_cast<float>(radius);
   // Round the axis clockwise seen from above, from the pole down.
@@ -51,23 +51,25 @@ SphereMeshFGL::SphereMeshFGL(double radius, int slices, int stacks)
   // fan, the bands between two rings, the bottom fan.
   const unsigned n = static_cast<unsigned>(slices);
   const unsigned bottom = static_cast<unsigned>(count - 1);
-  strips_.reserve(static_cast<size_t>(strip_length_) * stacks);
-  for (unsigned j = 0; j <= n; ++j) strips_.insert(strips_.end(), {1 + j % n, 0});
+  const int strip_length = (slices + 1) * 2;
+  std::vector<unsigned> strips;
+  strips.reserve(static_cast<size_t>(strip_length) * stacks);
+  for (unsigned j = 0; j <= n; ++j) strips.insert(strips.end(), {1 + j % n, 0});
   for (unsigned i = 0; i + 2 < static_cast<unsigned>(stacks); ++i) {
     const unsigned ring = 1 + i * n;
-    for (unsigned j = 0; j <= n; ++j) strips_.insert(strips_.end(), {ring + n + j % n, ring + j % n});
+    for (unsigned j = 0; j <= n; ++j) strips.insert(strips.end(), {ring + n + j % n, ring + j % n});
   }
   const unsigned last_ring = 1 + (static_cast<unsigned>(stacks) - 2) * n;
-  for (unsigned j = 0; j <= n; ++j) strips_.insert(strips_.end(), {bottom, last_ring + j % n});
+  for (unsigned j = 0; j <= n; ++j) strips.insert(strips.end(), {bottom, last_ring + j % n});
 
   // The strips' triangles, each turned as the strip turns it (every second
   // one of a strip has its first two corners swapped); those with two
   // corners alike cover no pixel and are left out. One list of triangles is
   // one draw per sphere instead of one per stack.
-  for (size_t first = 0; first < strips_.size(); first += strip_length_) {
-    for (int t = 0; t + 2 < strip_length_; ++t) {
-      unsigned a = strips_[first + t], b = strips_[first + t + 1];
-      const unsigned c = strips_[first + t + 2];
+  for (size_t first = 0; first < strips.size(); first += strip_length) {
+    for (int t = 0; t + 2 < strip_length; ++t) {
+      unsigned a = strips[first + t], b = strips[first + t + 1];
+      const unsigned c = strips[first + t + 2];
       if (a == b || b == c || a == c) continue;
       if (t % 2 == 1) std::swap(a, b);
       triangles_.insert(triangles_.end(), {a, b, c});

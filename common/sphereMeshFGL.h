@@ -4,17 +4,17 @@
 #include <vector>
 
 // One solid sphere prepared once and drawn many times: the mesh of the
-// window toolkit's solid sphere (the same vertices, normals and triangle
-// strips, so the same pixels), compiled into an OpenGL display list the
-// first time it is drawn. Drawing a sphere is then one list call instead of
-// building and sending the mesh again. Nothing beyond OpenGL 1.1 is used, so
-// software renderers draw it too.
+// window toolkit's solid sphere (the same vertices and normals, the
+// triangles of its strips turned the same way, so the same pixels) as one
+// list of triangles, compiled into an OpenGL display list the first time it
+// is drawn. Drawing a sphere is then one list call instead of building and
+// sending the mesh again. Nothing beyond OpenGL 1.1 is used, so software
+// renderers draw it too.
 //
 // The mesh has `stacks` bands between the poles and `slices` sectors around
-// the z axis; it is centred on the origin. Its
-// slices * (stacks - 1) + 2 vertices are numbered in 16 bits by the toolkit,
-// which is why the detail of a drawn sphere is bounded
-// (ShotDrawDef::kMaxDetail).
+// the z axis; it is centred on the origin. The toolkit numbers its
+// slices * (stacks - 1) + 2 vertices in 16 bits, which is why the detail of
+// a drawn sphere is bounded (ShotDrawDef::kMaxDetail).
 class SphereMeshFGL {
  public:
   // Lays out the mesh (no OpenGL call): stacks >= 2, slices >= 3.
@@ -35,9 +35,7 @@ class SphereMeshFGL {
 
   std::vector<float> vertices_;  // x, y, z per vertex
   std::vector<float> normals_;   // unit normal per vertex
-  std::vector<unsigned> strips_;  // one triangle strip per stack
-  int strip_length_;  // indices of one strip: (slices + 1) * 2
-  std::vector<unsigned> triangles_;  // the strips' triangles, three corners each
+  std::vector<unsigned> triangles_;  // three vertex numbers per triangle
   mutable unsigned list_;  // the display list, 0 until compiled
 };
 
