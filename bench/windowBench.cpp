@@ -4,8 +4,9 @@
 // to see it), opens the window and runs the program's own tick and frame,
 // as its main loop does, for a few seconds. Prints one line: how long the
 // start-up took (the objects built and the bed placed, then the first frame
-// shown), frames per second, simulated cycles per second, and the wall time
-// per frame spent computing and drawing. Needs a display (a virtual X server
+// shown), frames per second, simulated cycles per second, the wall time per
+// frame spent computing and drawing, and the processor time per frame (of
+// the program and its renderer's threads). Needs a display (a virtual X server
 // will do); bench/window-bench.sh runs it for every size and engine.
 //
 // Built once per program: with DRUMSIM the bed is in a cylinder.
@@ -15,6 +16,7 @@
 
 #include <GL/freeglut.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -50,6 +52,15 @@ using Clock = std::chrono::steady_clock;
 
 double since(Clock::time_point t) {
   return std::chrono::duration<double>(Clock::now() - t).count();
+}
+
+// Processor time of the whole process, its renderer's threads included, in
+// seconds: unlike the wall time, little changed by other processes that
+// share the machine.
+double processorSeconds() {
+  timespec t;
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return t.tv_sec + 1e-9 * t.tv_nsec;
 }
 
 void write(const char* name, const std::string& text) {
@@ -147,7 +158,7 @@ int main(int argc, char** argv) {
   // Ticks and frames as the main loop makes them: a second to settle, then
   // the measured seconds.
   long frames = 0;
-  double computing = 0.0, drawing = 0.0, t0 = 0.0;
+  double computing = 0.0, drawing = 0.0, t0 = 0.0, processor = 0.0;
   Clock::time_point measured = Clock::now();
   for (bool settled = false;;) {
     if (!settled && since(start) - shown >= 1.0) {
@@ -155,6 +166,7 @@ int main(int argc, char** argv) {
       frames = 0;
       computing = drawing = 0.0;
       t0 = experiment->tFull();
+      processor = processorSeconds();
       measured = Clock::now();
     }
     if (settled && since(measured) >= seconds) break;
@@ -169,11 +181,12 @@ int main(int argc, char** argv) {
     ++frames;
   }
   const double wall = since(measured);
+  processor = processorSeconds() - processor;
   std::printf("%s %s spheres %d detail %d (%s): built %.2f s, window %.2f s, %.2f frames/s, "
-              "%.4f cycles/s, per frame %.1f ms computing, %.1f ms drawing\n",
+              "%.4f cycles/s, per frame %.1f ms computing, %.1f ms drawing, %.1f ms of processor time\n",
               kProgram, engine == Experiment::Engine::kFast ? "fast" : "reference", n, detail,
               reinterpret_cast<const char*>(glGetString(GL_RENDERER)), built, shown, frames / wall, (experiment->tFull() - t0) / wall,
-              1e3 * computing / frames, 1e3 * drawing / frames);
+              1e3 * computing / frames, 1e3 * drawing / frames, 1e3 * processor / frames);
   std::fflush(stdout);
   // The objects would write their result files into the scratch directory:
   // leave without them.
