@@ -1,8 +1,8 @@
 // Frame rate of the animation window: builds the window program's objects
 // for a bed of the shipped physics and density (3 spheres per unit of floor
 // area, the floor grown with the number of spheres, the camera drawn back
-// to see it), opens the window and runs the program's own tick and frame,
-// as its main loop does, for a few seconds. Prints one line: how long the
+// to see it), opens the window and runs the toolkit's main loop with the
+// program's tick and frame for a few seconds. Prints one line: how long the
 // start-up took (the objects built and the bed placed, then the first frame
 // shown), frames per second, simulated cycles per second, the wall time per
 // frame spent computing and drawing, and the processor time per frame (of
@@ -97,6 +97,60 @@ void writeFiles(int n, int detail) {
   write("ini/parGL.ini", text);
 }
 
+// What the main loop's callbacks measure.
+struct Tally {
+  ExperimentFGL* experiment = nullptr;
+  Clock::time_point start;
+  double seconds = 0.0;
+  double built = 0.0;  // objects built, from the start
+  double shown = 0.0;  // first frame drawn, from the start
+  bool measuring = false;
+  long frames = 0;
+  double computing = 0.0, drawing = 0.0;  // wall seconds in the two callbacks
+  double t0 = 0.0, cycles = 0.0;           // simulated time at the start, simulated
+  double processor = 0.0, wall = 0.0;
+  Clock::time_point measured;
+  std::string renderer;
+} g;
+
+void stopMeasuring(int) {
+  g.wall = since(g.measured);
+  g.processor = processorSeconds() - g.processor;
+  g.cycles = g.experiment->tFull() - g.t0;
+  g.renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));
+  glutLeaveMainLoop();
+}
+
+void startMeasuring(int) {
+  g.measuring = true;
+  g.t0 = g.experiment->tFull();
+  g.processor = processorSeconds();
+  g.measured = Clock::now();
+  glutTimerFunc(static_cast<unsigned>(1e3 * g.seconds), stopMeasuring, 0);
+}
+
+void idle() {
+  const Clock::time_point t = Clock::now();
+  g.experiment->idleCallback();
+  if (g.measuring) g.computing += since(t);
+}
+
+void display() {
+  const Clock::time_point t = Clock::now();
+  g.experiment->displayCallback();
+  if (g.shown == 0.0) {
+    glFinish();
+    g.shown = since(g.start);
+    glutTimerFunc(1000, startMeasuring, 0);
+  }
+  if (g.measuring) {
+    g.drawing += since(t);
+    ++g.frames;
+  }
+}
+
+void reshape(int width, int height) { g.experiment->reshapeCallback(width, height); }
+
 int usage() {
   std::fprintf(stderr,
                "usage: %s-window-bench --spheres N [--engine fast|reference] [--seconds S] "
@@ -137,56 +191,34 @@ int main(int argc, char** argv) {
   mkdir("ini", 0755);
   writeFiles(n, detail);
 
-  // What the program builds before its window opens, then the window and
-  // its first frame.
+  // What the program builds before its window opens.
   std::unique_ptr<Par> par(new Par("ini/par.ini"));
   std::unique_ptr<ShotFGL> shot(new ShotFGL("ini/shot.ini", "ini/shotGL.ini"));
   shot->useSeed(1);
   std::unique_ptr<ChamberFGL> chamber(new ChamberFGL(kChamberIni, kChamberGLIni));
   std::unique_ptr<ExperimentFGL> experiment(
       new ExperimentFGL(*shot, *chamber, *par, "ini/parGL.ini", engine));
-  const double built = since(start);
-  experiment->initFGL(1, argv);
-  // The frames are drawn below; the toolkit's own redraws do nothing.
-  glutDisplayFunc([] {});
-  glutMainLoopEvent();
-  experiment->reshapeCallback(glutGet(GLUT_WINDOW_WIDTH), glutGet(GLUT_WINDOW_HEIGHT));
-  experiment->displayCallback();
-  glFinish();
-  const double shown = since(start);
+  g.built = since(start);
 
-  // Ticks and frames as the main loop makes them: a second to settle, then
-  // the measured seconds.
-  long frames = 0;
-  double computing = 0.0, drawing = 0.0, t0 = 0.0, processor = 0.0;
-  Clock::time_point measured = Clock::now();
-  for (bool settled = false;;) {
-    if (!settled && since(start) - shown >= 1.0) {
-      settled = true;
-      frames = 0;
-      computing = drawing = 0.0;
-      t0 = experiment->tFull();
-      processor = processorSeconds();
-      measured = Clock::now();
-    }
-    if (settled && since(measured) >= seconds) break;
-    const Clock::time_point tick = Clock::now();
-    experiment->advance();
-    computing += since(tick);
-    const Clock::time_point frame = Clock::now();
-    experiment->displayCallback();
-    glFinish();
-    drawing += since(frame);
-    glutMainLoopEvent();
-    ++frames;
-  }
-  const double wall = since(measured);
-  processor = processorSeconds() - processor;
+  // The window and the program's main loop, its ticks and frames timed: a
+  // second to settle after the first frame, then the measured seconds.
+  g.experiment = experiment.get();
+  g.start = start;
+  g.seconds = seconds;
+  experiment->initFGL(1, argv);
+  glutSetOption(GLUT_ACTION_ON_WINDOW_CLOSE, GLUT_ACTION_GLUTMAINLOOP_RETURNS);
+  glutIdleFunc(idle);
+  glutDisplayFunc(display);
+  glutReshapeFunc(reshape);
+  glutMainLoop();
+
   std::printf("%s %s spheres %d detail %d (%s): built %.2f s, window %.2f s, %.2f frames/s, "
-              "%.4f cycles/s, per frame %.1f ms computing, %.1f ms drawing, %.1f ms of processor time\n",
+              "%.4f cycles/s, per frame %.1f ms computing, %.1f ms drawing, %.1f ms of "
+              "processor time\n",
               kProgram, engine == Experiment::Engine::kFast ? "fast" : "reference", n, detail,
-              reinterpret_cast<const char*>(glGetString(GL_RENDERER)), built, shown, frames / wall, (experiment->tFull() - t0) / wall,
-              1e3 * computing / frames, 1e3 * drawing / frames, 1e3 * processor / frames);
+              g.renderer.c_str(), g.built, g.shown, g.frames / g.wall, g.cycles / g.wall,
+              1e3 * g.computing / g.frames, 1e3 * g.drawing / g.frames,
+              1e3 * g.processor / g.frames);
   std::fflush(stdout);
   // The objects would write their result files into the scratch directory:
   // leave without them.
