@@ -7,15 +7,12 @@
 // shown), frames per second, simulated cycles per second, the wall time per
 // frame spent computing and drawing, and the processor time per frame (of
 // the program and its renderer's threads). Needs a display (a virtual X server
-// will do); bench/window-bench.sh runs it for every size and engine.
+// will do); bench/window-bench.sh runs it for every program, size and engine.
 //
-// Built once per program: with DRUMSIM the bed is in a cylinder.
-//
-// Usage: PROGRAM-window-bench --spheres N [--engine fast|reference]
-//                             [--seconds S] [--detail D]
+// Usage: window-bench --program cratesim|drumsim --spheres N
+//                     [--engine fast|reference] [--seconds S] [--detail D]
 
 #include <GL/freeglut.h>
-#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -24,27 +21,16 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <memory>
 #include <string>
 
+#include "boxFGL.h"
+#include "cylinderFGL.h"
+#include "definitions.h"
 #include "experimentFGL.h"
 #include "par.h"
+#include "program.h"
 #include "shotFGL.h"
-
-#ifdef DRUMSIM
-#include "cylinderFGL.h"
-using ChamberFGL = CylinderFGL;
-constexpr const char* kProgram = "drumsim";
-constexpr const char* kChamberIni = "ini/cyl.ini";
-constexpr const char* kChamberGLIni = "ini/cylGL.ini";
-#else
-#include "boxFGL.h"
-using ChamberFGL = BoxFGL;
-constexpr const char* kProgram = "cratesim";
-constexpr const char* kChamberIni = "ini/box.ini";
-constexpr const char* kChamberGLIni = "ini/boxGL.ini";
-#endif
 
 namespace {
 
@@ -63,39 +49,38 @@ double processorSeconds() {
   return t.tv_sec + 1e-9 * t.tv_nsec;
 }
 
-void write(const char* name, const std::string& text) {
-  std::ofstream(name) << text;
+// A value as the parameter files would give it, to `places` decimals.
+double rounded(double x, int places) {
+  const double scale = std::pow(10.0, places);
+  return std::round(x * scale) / scale;
 }
 
-// The shipped files, with the floor grown in proportion to n (300 spheres on
-// a floor of 10 x 10 or a disc of radius 5.5) and the camera drawn back with
-// it (to 36 for the shipped bed, 70 for 2000 spheres), short of the far
-// plane of the view at 100.
-void writeFiles(int n, int detail) {
-  const double scale = std::sqrt(n / 300.0);
-  char text[256];
-  write("ini/par.ini", "0\n0.02\n0\n0\n");
-  std::snprintf(text, sizeof text, "%d 1\n0.35 1 0\n0.9 1\n0.001\n", n);
-  write("ini/shot.ini", text);
-  std::snprintf(text, sizeof text, "%d\n8\n0.1 0.25 0.9\n0.95 0.2 0.1\n1 0.9 0\n", detail);
-  write("ini/shotGL.ini", text);
-  const char* const motion = "1 1\n3.924\n0.9 1\n0.9 1\n0.9 1\n";
-#ifdef DRUMSIM
-  const double half_width = 5.5 * scale;
-  std::snprintf(text, sizeof text, "%.4f 20\n%s0.05\n0.001\n0 1\n0\n10\n", half_width, motion);
-  write("ini/cyl.ini", text);
-  write("ini/cylGL.ini", "48\n20\n0.2 0.2 0.25 1\n0.6 0.75 0.95 0.15\n");
-#else
-  const double half_width = 5.0 * scale;
-  std::snprintf(text, sizeof text, "%.4f %.4f 20\n%s0.001\n0 1\n0\n10 10\n", half_width,
-                half_width, motion);
-  write("ini/box.ini", text);
-  write("ini/boxGL.ini", "20\n0.2 0.2 0.25 1\n0.6 0.75 0.95 0.15\n");
-#endif
-  const double far = std::min(36.0 + 4.25 * (5.0 * scale - 5.0), 95.0);
-  std::snprintf(text, sizeof text, "10 %.1f\n10\n0 20\n", far);
-  write("ini/parGL.ini", text);
-}
+// The shipped definitions, with the floor grown in proportion to n (300
+// spheres on a floor of 10 x 10 or a disc of radius 5.5) and the camera
+// drawn back with it (to 36 for the shipped bed, 70 for 2000 spheres), short
+// of the far plane of the view at 100. No impact maps, no run limits.
+struct Bed {
+  RunDef run;
+  ShotDef shot;
+  ShotDrawDef shot_draw;
+  BoxDef box;
+  BoxDrawDef box_draw;
+  CylinderDef cylinder;
+  CylinderDrawDef cylinder_draw;
+  ViewDef view;
+
+  Bed(int n, int detail) {
+    const double scale = std::sqrt(n / 300.0);
+    run.time_limit = 0.0;
+    shot.count = n;
+    shot_draw.detail = detail;
+    box.half_x = box.half_y = rounded(5.0 * scale, 4);
+    box.chamber.maps = 0;
+    cylinder.radius = rounded(5.5 * scale, 4);
+    cylinder.chamber.maps = 0;
+    view.farthest = rounded(std::min(36.0 + 4.25 * (5.0 * scale - 5.0), 95.0), 1);
+  }
+};
 
 // What the main loop's callbacks measure.
 struct Tally {
@@ -153,9 +138,8 @@ void reshape(int width, int height) { g.experiment->reshapeCallback(width, heigh
 
 int usage() {
   std::fprintf(stderr,
-               "usage: %s-window-bench --spheres N [--engine fast|reference] [--seconds S] "
-               "[--detail D]\n",
-               kProgram);
+               "usage: window-bench --program cratesim|drumsim --spheres N "
+               "[--engine fast|reference] [--seconds S] [--detail D]\n");
   return 2;
 }
 
@@ -167,37 +151,50 @@ int main(int argc, char** argv) {
   int detail = 8;
   double seconds = 10.0;
   Experiment::Engine engine = Experiment::Engine::kFast;
+  const Program* program = nullptr;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (i + 1 >= argc) return usage();
-    const char* value = argv[++i];
-    if (arg == "--spheres") {
-      n = std::atoi(value);
+    const std::string value = argv[++i];
+    if (arg == "--program" && value == cratesim().name) {
+      program = &cratesim();
+    } else if (arg == "--program" && value == drumsim().name) {
+      program = &drumsim();
+    } else if (arg == "--spheres") {
+      n = std::atoi(value.c_str());
     } else if (arg == "--detail") {
-      detail = std::atoi(value);
+      detail = std::atoi(value.c_str());
     } else if (arg == "--seconds") {
-      seconds = std::atof(value);
+      seconds = std::atof(value.c_str());
     } else if (arg != "--engine" || !Experiment::engineNamed(value, engine)) {
       return usage();
     }
   }
-  if (n < 1 || !(seconds > 0.0)) return usage();
+  if (program == nullptr || n < 1 || !(seconds > 0.0) || detail < 2 ||
+      detail > ShotDrawDef::kMaxDetail) {
+    return usage();
+  }
 
+  // The run's result files would go to the working directory: a scratch one.
   char dir[] = "/tmp/window-bench-XXXXXX";
   if (mkdtemp(dir) == nullptr || chdir(dir) != 0) {
     std::perror("window-bench: working directory");
     return 1;
   }
-  mkdir("ini", 0755);
-  writeFiles(n, detail);
 
   // What the program builds before its window opens.
-  std::unique_ptr<Par> par(new Par("ini/par.ini"));
-  std::unique_ptr<ShotFGL> shot(new ShotFGL("ini/shot.ini", "ini/shotGL.ini"));
+  const Bed bed(n, detail);
+  std::unique_ptr<Par> par(new Par(bed.run));
+  std::unique_ptr<ShotFGL> shot(new ShotFGL(bed.shot, bed.shot_draw));
   shot->useSeed(1);
-  std::unique_ptr<ChamberFGL> chamber(new ChamberFGL(kChamberIni, kChamberGLIni));
+  std::unique_ptr<Chamber> chamber;
+  if (program->chamber == ChamberKind::kBox) {
+    chamber.reset(new BoxFGL(bed.box, bed.box_draw));
+  } else {
+    chamber.reset(new CylinderFGL(bed.cylinder, bed.cylinder_draw));
+  }
   std::unique_ptr<ExperimentFGL> experiment(
-      new ExperimentFGL(*shot, *chamber, *par, "ini/parGL.ini", engine));
+      new ExperimentFGL(*program, *shot, *chamber, *par, bed.view, engine));
   g.built = since(start);
 
   // The window and the program's main loop, its ticks and frames timed: a
@@ -215,7 +212,7 @@ int main(int argc, char** argv) {
   std::printf("%s %s spheres %d detail %d (%s): built %.2f s, window %.2f s, %.2f frames/s, "
               "%.4f cycles/s, per frame %.1f ms computing, %.1f ms drawing, %.1f ms of "
               "processor time\n",
-              kProgram, engine == Experiment::Engine::kFast ? "fast" : "reference", n, detail,
+              program->name, engine == Experiment::Engine::kFast ? "fast" : "reference", n, detail,
               g.renderer.c_str(), g.built, g.shown, g.frames / g.wall, g.cycles / g.wall,
               1e3 * g.computing / g.frames, 1e3 * g.drawing / g.frames,
               1e3 * g.processor / g.frames);
