@@ -1,5 +1,9 @@
 #include "parameterFiles.h"
 
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+
 namespace {
 
 ParamField integer(const std::string& key, int line, int& value) {
@@ -50,6 +54,13 @@ void addStartAndMaps(ParamTable& t, const std::string& file, int line, ChamberDe
 void addColour(ParamTable& t, const std::string& key, int line, double* rgba, int n) {
   const char* const names[4] = {".red", ".green", ".blue", ".alpha"};
   for (int k = 0; k < n; ++k) t.push_back(real(key + names[k], line, rgba[k]));
+}
+
+// The whole text as one value, white space around it allowed.
+template <class T>
+bool parseWhole(const std::string& text, T& value) {
+  std::istringstream is(text);
+  return static_cast<bool>(is >> value) && (is >> std::ws).eof();
 }
 
 // Reads the file through the table of a fresh definition and refuses it
@@ -136,6 +147,53 @@ ParamTable viewTable(ViewDef& d, bool with_angles) {
     t.push_back(integer("parGL.tilt", 3, d.tilt));
   }
   return t;
+}
+
+std::string formatParamFile(const ParamTable& table) {
+  std::string text;
+  int line = table.empty() ? 0 : table.front().line;
+  const char* separator = "";
+  for (const ParamField& field : table) {
+    if (field.line != line) {
+      text += "\n";
+      line = field.line;
+      separator = "";
+    }
+    if (field.when != nullptr && *field.when == 0) continue;
+    text += separator;
+    separator = " ";
+    if (field.integer != nullptr) {
+      text += std::to_string(*field.integer);
+    } else if (field.real != nullptr) {
+      char number[32];
+      std::snprintf(number, sizeof number, "%.17g", *field.real);
+      text += number;
+    } else {
+      text += *field.word;
+    }
+  }
+  return text + "\n";
+}
+
+bool setParam(const ParamTable& table, const std::string& key, const std::string& text) {
+  for (const ParamField& field : table) {
+    if (field.key != key) continue;
+    if (field.integer != nullptr) {
+      int value = 0;
+      if (!parseWhole(text, value)) return false;
+      *field.integer = value;
+    } else if (field.real != nullptr) {
+      double value = 0.0;
+      if (!parseWhole(text, value) || !std::isfinite(value)) return false;
+      *field.real = value;
+    } else {
+      std::string value;
+      if (!parseWhole(text, value)) return false;
+      *field.word = value;
+    }
+    return true;
+  }
+  return false;
 }
 
 RunDef readRunDef(const char* filename) { return read(filename, RunDef{}, runTable); }

@@ -1,6 +1,8 @@
 #ifndef PARAMETERFILES_H
 #define PARAMETERFILES_H
 
+#include <string>
+
 #include "definitions.h"
 #include "paramFile.h"
 
@@ -25,6 +27,15 @@ ParamTable boxDrawTable(BoxDrawDef& def);
 ParamTable cylinderDrawTable(CylinderDrawDef& def);
 // The window file has two lines, or three with the camera's turn and tilt.
 ParamTable viewTable(ViewDef& def, bool with_angles);
+
+// The text of the file a table describes, holding the values its definition
+// holds now: a line per layout line, values separated by a space, numbers
+// with the digits that read back exactly (17 significant), no comments.
+std::string formatParamFile(const ParamTable& table);
+// Sets the value named key from text, read as the file would read it (the
+// whole text must be one value of the field's kind). False, nothing
+// changed, for an unknown key or a text that is no such value.
+bool setParam(const ParamTable& table, const std::string& key, const std::string& text);
 
 RunDef readRunDef(const char* filename);
 ShotDef readShotDef(const char* filename);
