@@ -28,6 +28,7 @@
 
 #include "box.h"
 #include "cylinder.h"
+#include "definitions.h"
 #include "experiment.h"
 #include "par.h"
 #include "program.h"
@@ -80,7 +81,7 @@ class Quiet {
 };
 
 // A fresh directory, the working directory while the object lives, for the
-// parameter files and the result files the simulation classes write.
+// start state and the result files the simulation classes write.
 class Workspace {
  public:
   Workspace() {
@@ -92,7 +93,6 @@ class Workspace {
     }
     path_ = tmpl;
     std::filesystem::current_path(path_);
-    std::filesystem::create_directory("ini");
   }
   ~Workspace() {
     std::error_code ignored;
@@ -174,27 +174,32 @@ std::string latticeState(ChamberKind kind, int n, unsigned seed) {
   return stateText(r.data(), v.data(), n);
 }
 
-// Parameter files of the shipped physics (diameter 1, amplitude 1, period 1,
-// g 3.924, restitution 0.9 with threshold speed 1 everywhere, a 20 tall
-// chamber) for n spheres starting from the lattice, with the impact maps off.
-void writeScene(ChamberKind kind, int n) {
-  writeFile("ini/par.ini", "1 start.state\n0.02\n0\n0\n");
-  writeFile("ini/shot.ini", std::to_string(n) + " 1\n0.35 1 0\n0.9 1\n0.001\n");
-  char text[256];
-  if (kind == ChamberKind::kBox) {
-    const double half = boxHalfWidth(n);
-    std::snprintf(text, sizeof text,
-                  "%.17g %.17g 20\n1 1\n3.924\n0.9 1\n0.9 1\n0.9 1\n0.001\n0 1\n0\n10 10\n", half,
-                  half);
-    writeFile("ini/box.ini", text);
-  } else {
-    std::snprintf(text, sizeof text,
-                  "%.17g 20\n1 1\n3.924\n0.9 1\n0.9 1\n0.9 1\n0.05\n0.001\n0 1\n0\n10\n",
-                  cylinderRadius(n));
-    writeFile("ini/cyl.ini", text);
-  }
-  writeFile("start.state", latticeState(kind, n, kSeed));
+// The shipped physics (diameter 1, amplitude 1, period 1, g 3.924,
+// restitution 0.9 with threshold speed 1 everywhere, a 20 tall chamber: the
+// definitions' defaults) for n spheres starting from the lattice in
+// "start.state", with the impact maps off.
+struct BedDefs {
+  RunDef run;
+  ShotDef shot;
+  BoxDef box;
+  CylinderDef cylinder;
+};
+
+BedDefs bedDefs(int n) {
+  BedDefs d;
+  d.run.restart = 1;
+  d.run.state_file = "start.state";
+  d.run.time_limit = 0.0;
+  d.shot.count = n;
+  d.box.half_x = d.box.half_y = boxHalfWidth(n);
+  d.box.chamber.maps = 0;
+  d.cylinder.radius = cylinderRadius(n);
+  d.cylinder.chamber.maps = 0;
+  return d;
 }
+
+// Lays the lattice the bed starts from.
+void writeStart(ChamberKind kind, int n) { writeFile("start.state", latticeState(kind, n, kSeed)); }
 
 // Gives the micro-benchmarks the shot's protected prediction state.
 class BenchShot : public Shot {
@@ -204,15 +209,15 @@ class BenchShot : public Shot {
   void forgetPredictions() { resetCollisionData(); }
 };
 
-std::unique_ptr<Chamber> makeChamber(ChamberKind kind) {
-  if (kind == ChamberKind::kBox) return std::make_unique<Box>("ini/box.ini");
-  return std::make_unique<Cylinder>("ini/cyl.ini");
+std::unique_ptr<Chamber> makeChamber(ChamberKind kind, const BedDefs& d) {
+  if (kind == ChamberKind::kBox) return std::make_unique<Box>(d.box);
+  return std::make_unique<Cylinder>(d.cylinder);
 }
 
-// The objects of one run, built from the files of writeScene.
+// The objects of one run of n spheres, from the state in "start.state".
 struct Bed {
-  Bed(ChamberKind kind, Experiment::Engine engine)
-      : par("ini/par.ini"), shot("ini/shot.ini"), chamber(makeChamber(kind)),
+  Bed(ChamberKind kind, int n, Experiment::Engine engine)
+      : defs(bedDefs(n)), par(defs.run), shot(defs.shot), chamber(makeChamber(kind, defs)),
         experiment(cratesim(), shot, *chamber, par, engine) {}
 
   // The production time step, shortened for larger beds so that a step
@@ -231,6 +236,7 @@ struct Bed {
     while (experiment.eventCount() < goal && experiment.tFull() < t_limit) experiment.makeStep(dt);
   }
 
+  BedDefs defs;
   Par par;
   BenchShot shot;
   std::unique_ptr<Chamber> chamber;
@@ -291,8 +297,8 @@ constexpr long kAllEvents = 1L << 40;
 // engine's runs. Returns the events per cycle of the last warm-up cycle.
 double warmUp(ChamberKind kind, int n) {
   Quiet quiet;
-  writeScene(kind, n);
-  Bed bed(kind, Experiment::Engine::kFast);
+  writeStart(kind, n);
+  Bed bed(kind, n, Experiment::Engine::kFast);
   bed.runEvents(kAllEvents, 0.02, kWarmUpCycles - 1.0);
   const long events = bed.experiment.eventCount();
   const double t0 = bed.experiment.tFull();
@@ -309,7 +315,7 @@ double warmUp(ChamberKind kind, int n) {
 Row measure(const EngineEntry& engine, ChamberKind kind, int n, const Settings& settings,
             double events_per_cycle) {
   Quiet quiet;
-  Bed bed(kind, engine.engine);
+  Bed bed(kind, n, engine.engine);
   const long per_run = eventsPerRun(n, settings.scale, engine);
   const double step = std::min(0.02, per_run / (20.0 * events_per_cycle));
   std::vector<double> rates;
@@ -386,8 +392,8 @@ std::vector<Row> throughput(const Settings& settings) {
 // those of a shaken bed, not of the lattice.
 std::unique_ptr<Bed> settledBed(ChamberKind kind, int n) {
   Quiet quiet;
-  writeScene(kind, n);
-  auto bed = std::make_unique<Bed>(kind, Experiment::Engine::kReference);
+  writeStart(kind, n);
+  auto bed = std::make_unique<Bed>(kind, n, Experiment::Engine::kReference);
   bed->runEvents(20L * n, Bed::warmUpStep(n), 1.0);
   return bed;
 }
