@@ -64,10 +64,11 @@ class ShotEvents : public ::testing::Test {
     std::string line;
     int n = 0;
     while (std::getline(lines, line)) ++n;
-    std::ostringstream ini;
-    ini << n << " 1\n0.3 1 0\n" << coef0 << " " << v_threshold << "\n0\n";
-    testing_support::writeFile("ini/shot.ini", ini.str());
-    auto s = std::make_unique<ShotProbe>("ini/shot.ini");
+    ShotDef def;
+    def.count = n;
+    def.restitution = {coef0, v_threshold};
+    def.tolerance = 0.0;
+    auto s = std::make_unique<ShotProbe>(def);
     std::istringstream is(state);
     testing::internal::CaptureStdout();
     s->readState(is);

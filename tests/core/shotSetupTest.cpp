@@ -1,4 +1,4 @@
-// Shot set-up: its parameter file, random placement with its initial
+// Shot set-up: random placement with its initial
 // velocities, and the placement check.
 #include <gtest/gtest.h>
 
@@ -16,7 +16,6 @@
 #include "testSupport.h"
 
 using testing_support::ScopedTempDir;
-using testing_support::writeFile;
 
 namespace {
 
@@ -49,10 +48,16 @@ class Tray : public Chamber {
   double floor_;
 };
 
-void writeShotIni(int n, double eta, double kt, double omega0, double rtol = 0.01) {
-  std::ostringstream os;
-  os << n << " 1\n" << eta << " " << kt << " " << omega0 << "\n0.8 1\n" << rtol << "\n";
-  writeFile("ini/shot.ini", os.str());
+// A shot of n unit spheres, restitution 0.8 above speed 1.
+ShotDef shotOf(int n, double eta, double kt, double omega0, double rtol = 0.01) {
+  ShotDef def;
+  def.count = n;
+  def.packing = eta;
+  def.temperature = kt;
+  def.spin = omega0;
+  def.restitution = {0.8, 1.0};
+  def.tolerance = rtol;
+  return def;
 }
 
 // Places spheres from "x y z vx vy vz" lines, quietly.
@@ -73,35 +78,10 @@ const double kPi = 3.141592653589793;
 
 }  // namespace
 
-TEST(ShotParametersDeathTest, UnphysicalOrAbsurdValuesAreReadErrors) {
-  ScopedTempDir dir;
-  EXPECT_EXIT(Shot("ini/shot.ini"), testing::ExitedWithCode(1),
-              "Error reading ini/shot.ini");
-  const char* bad[] = {
-      "0 1\n0.4 1 0\n0.8 1\n0.01\n",           // no sphere
-      "1000000000 1\n0.4 1 0\n0.8 1\n0.01\n",  // a billion spheres
-      "10 0\n0.4 1 0\n0.8 1\n0.01\n",          // point spheres
-      "10 1\n0 1 0\n0.8 1\n0.01\n",            // empty bed
-      "10 1\n1 1 0\n0.8 1\n0.01\n",            // solid bed
-      "10 1\n0.4 -1 0\n0.8 1\n0.01\n",         // negative temperature
-      "10 1\n0.4 1 0\n1.2 1\n0.01\n",          // collisions gaining energy
-      "10 1\n0.4 1 0\n-0.1 1\n0.01\n",
-      "10 1\n0.4 1 0\n0.8 0\n0.01\n",          // no threshold speed
-      "10 1\n0.4 1 0\n0.8 1\n-0.01\n",         // negative tolerance
-      "10 1\n0.4 1 0\n0.8 1\n",                // file too short
-  };
-  for (const char* text : bad) {
-    writeFile("ini/shot.ini", text);
-    EXPECT_EXIT(Shot("ini/shot.ini"), testing::ExitedWithCode(1),
-                "Error reading ini/shot.ini")
-        << text;
-  }
-}
-
 TEST(ShotPlacement, RandomBedLiesInTheLayerWithoutOverlapAndPassesTheCheck) {
   ScopedTempDir dir;
-  writeShotIni(200, 0.3, 1.0, 0.0);
-  Shot shot("ini/shot.ini");
+  const ShotDef def = shotOf(200, 0.3, 1.0, 0.0);
+  Shot shot(def);
   Tray tray(4.0, 100.0);
   shot.useSeed(3);
   testing::internal::CaptureStdout();
@@ -124,8 +104,8 @@ TEST(ShotPlacement, RandomBedLiesInTheLayerWithoutOverlapAndPassesTheCheck) {
 
 TEST(ShotPlacement, ABedPlacedWhileTheBaseStandsHighRestsOnTheBase) {
   ScopedTempDir dir;
-  writeShotIni(200, 0.3, 1.0, 0.0);
-  Shot shot("ini/shot.ini");
+  const ShotDef def = shotOf(200, 0.3, 1.0, 0.0);
+  Shot shot(def);
   Tray tray(4.0, 100.0, 1.0);  // the base one diameter up
   shot.useSeed(5);
   testing::internal::CaptureStdout();
@@ -148,8 +128,8 @@ TEST(ShotPlacement, VelocitiesAreCentredAtTheTemperatureUnderTheImposedRotation)
   ScopedTempDir dir;
   const int n = 100;
   const double kt = 2.0, omega0 = 0.3;
-  writeShotIni(n, 0.2, kt, omega0);
-  Shot shot("ini/shot.ini");
+  const ShotDef def = shotOf(n, 0.2, kt, omega0);
+  Shot shot(def);
   Tray tray(5.0, 100.0);
   testing::internal::CaptureStdout();
   shot.distribute(tray);
@@ -182,8 +162,8 @@ TEST(ShotPlacement, VelocitiesAreCentredAtTheTemperatureUnderTheImposedRotation)
 
 TEST(ShotPlacement, ASingleSphereKeepsItsDrawnVelocityScaledAndTurned) {
   ScopedTempDir dir;
-  writeShotIni(1, 0.2, 2.0, 0.5);
-  Shot shot("ini/shot.ini");
+  const ShotDef def = shotOf(1, 0.2, 2.0, 0.5);
+  Shot shot(def);
   Tray tray(5.0, 100.0);
   testing::internal::CaptureStdout();
   shot.distribute(tray);
@@ -200,8 +180,8 @@ TEST(ShotPlacement, ASingleSphereKeepsItsDrawnVelocityScaledAndTurned) {
 
 TEST(ShotPlacement, ZeroTemperatureLeavesAPureRotation) {
   ScopedTempDir dir;
-  writeShotIni(20, 0.2, 0.0, 0.5);
-  Shot shot("ini/shot.ini");
+  const ShotDef def = shotOf(20, 0.2, 0.0, 0.5);
+  Shot shot(def);
   Tray tray(5.0, 100.0);
   testing::internal::CaptureStdout();
   shot.distribute(tray);
@@ -217,8 +197,8 @@ TEST(ShotPlacement, ZeroTemperatureLeavesAPureRotation) {
 
 TEST(ShotPlacement, TheSameSeedGivesTheSameBedAnotherSeedAnother) {
   ScopedTempDir dir;
-  writeShotIni(50, 0.3, 1.0, 0.0);
-  Shot a("ini/shot.ini"), b("ini/shot.ini"), c("ini/shot.ini");
+  const ShotDef def = shotOf(50, 0.3, 1.0, 0.0);
+  Shot a(def), b(def), c(def);
   Tray tray(4.0, 100.0);
   a.useSeed(11);
   b.useSeed(11);
@@ -237,21 +217,21 @@ TEST(ShotPlacement, TheSameSeedGivesTheSameBedAnotherSeedAnother) {
 TEST(ShotPlacementDeathTest, AnImpossibleBedIsRefusedInsteadOfDrawnForEver) {
   ScopedTempDir dir;
   // Thirty spheres at packing fraction 0.9 in a 2 x 2 tray.
-  writeShotIni(30, 0.9, 1.0, 0.0);
+  const ShotDef def = shotOf(30, 0.9, 1.0, 0.0);
   EXPECT_EXIT(
       {
         alarm(60);
-        Shot shot("ini/shot.ini");
+        Shot shot(def);
         Tray tray(1.0, 100.0);
         shot.distribute(tray);
       },
       testing::ExitedWithCode(1), "Random placement failed: could only place [0-9]+ of 30");
   // A layer eight diameters high in a tray whose lid lies half a diameter up.
-  writeShotIni(30, 0.2, 1.0, 0.0);
+  const ShotDef loose = shotOf(30, 0.2, 1.0, 0.0);
   EXPECT_EXIT(
       {
         alarm(60);
-        Shot shot("ini/shot.ini");
+        Shot shot(loose);
         Tray tray(1.0, 0.5);
         shot.distribute(tray);
       },
@@ -264,8 +244,8 @@ TEST(ShotPlacementDeathTest, AnImpossibleBedIsRefusedInsteadOfDrawnForEver) {
 
 TEST(ShotCheckDeathTest, SpheresExactlyAtTheToleratedDistancePass) {
   ScopedTempDir dir;
-  writeShotIni(2, 0.3, 1.0, 0.0, 0.125);  // closest allowed: d^2 = 1 - 0.25
-  Shot shot("ini/shot.ini");
+  const ShotDef def = shotOf(2, 0.3, 1.0, 0.0, 0.125);  // closest allowed: d^2 = 1 - 0.25
+  Shot shot(def);
   Tray tray(4.0, 100.0);
   place(shot, "0 0 0 0 0 0\n0.5 0.5 0.5 0 0 0\n");
   EXPECT_CHECK_PASSES(shot, tray);
@@ -273,8 +253,8 @@ TEST(ShotCheckDeathTest, SpheresExactlyAtTheToleratedDistancePass) {
 
 TEST(ShotCheckDeathTest, CloserSpheresOrOneOutsideEndTheRun) {
   ScopedTempDir dir;
-  writeShotIni(3, 0.3, 1.0, 0.0, 0.125);
-  Shot shot("ini/shot.ini");
+  const ShotDef def = shotOf(3, 0.3, 1.0, 0.0, 0.125);
+  Shot shot(def);
   Tray tray(4.0, 100.0);
   place(shot, "0 0 0 0 0 0\n0.5 0.5 0.4999 0 0 0\n9 9 9 0 0 0\n");
   EXPECT_EXIT({ stdoutToStderr(); shot.test(tray); }, testing::ExitedWithCode(1), "OVERLAP");

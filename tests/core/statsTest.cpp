@@ -1,13 +1,10 @@
 #include "stats.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <cmath>
-#include <csignal>
 #include <cstdlib>
-#include <filesystem>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -58,38 +55,6 @@ std::vector<double> column(const std::string& filename, int k) {
     if (line.empty() || line[0] == '#') continue;
     out.push_back(fields(line).at(k));
   }
-  return out;
-}
-
-// Makes every write past the given size fail for the life of the object, as a
-// full disk would (the size-limit signal is ignored so the write just fails).
-// The limit must leave room for the error message: gtest collects standard
-// error in a file.
-class ScopedFileSizeLimit {
- public:
-  explicit ScopedFileSizeLimit(rlim_t bytes) {
-    getrlimit(RLIMIT_FSIZE, &saved_);
-    previous_handler_ = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limited = saved_;
-    limited.rlim_cur = bytes;
-    setrlimit(RLIMIT_FSIZE, &limited);
-  }
-  ~ScopedFileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &saved_);
-    std::signal(SIGXFSZ, previous_handler_);
-  }
-  ScopedFileSizeLimit(const ScopedFileSizeLimit&) = delete;
-  ScopedFileSizeLimit& operator=(const ScopedFileSizeLimit&) = delete;
-
- private:
-  rlimit saved_;
-  void (*previous_handler_)(int);
-};
-
-std::vector<std::string> directoryEntries() {
-  std::vector<std::string> out;
-  for (const auto& entry : std::filesystem::directory_iterator("."))
-    out.push_back(entry.path().filename().string());
   return out;
 }
 
@@ -317,42 +282,6 @@ TEST(Stats2DxyTest, StreamOverloadsWriteAfterWhatTheStreamHolds) {
             "0 0 1 1 1\n\n\n0 0 1 1 1\n\n\n0 0 1 1 1\n\n\n");
 }
 
-TEST(Stats2DxyDeathTest, UnwritableTargetIsReportedAndEndsTheProcess) {
-  ScopedTempDir dir;
-  std::filesystem::create_directory("top.hist");
-  std::filesystem::create_directory("top.zone");
-  Stats2Dxy stats(kUp);
-  stats.setCells(2, 2, 1.0, 1.0);
-  EXPECT_EXIT(stats.dump("top.hist"), ::testing::ExitedWithCode(1),
-              "^Error writing top\\.hist\n$");
-  EXPECT_EXIT(stats.dumpZone("top.zone"), ::testing::ExitedWithCode(1),
-              "^Error writing top\\.zone\n$");
-  // Nothing is left beside the directories.
-  std::vector<std::string> entries = directoryEntries();
-  std::sort(entries.begin(), entries.end());
-  EXPECT_EQ(entries, (std::vector<std::string>{"top.hist", "top.zone"}));
-}
-
-TEST(Stats2DxyDeathTest, FailedWriteKeepsTheEarlierFile) {
-  ScopedTempDir dir;
-  Stats2Dxy stats(kUp);
-  stats.setCells(10, 10, 1.0, 1.0);
-  impact(stats, 0.5, 0.5, 0.0, 1.0, -1.0);
-  stats.dump("top.hist");
-  const std::string earlier = readFile("top.hist");
-  ASSERT_FALSE(earlier.empty());
-
-  impact(stats, -0.5, -0.5, 0.0, 1.0, -1.0);
-  EXPECT_EXIT(
-      {
-        ScopedFileSizeLimit limit(512);
-        stats.dump("top.hist");
-      },
-      ::testing::ExitedWithCode(1), "Error writing top\\.hist");
-  EXPECT_EQ(readFile("top.hist"), earlier);
-  EXPECT_EQ(directoryEntries(), (std::vector<std::string>{"top.hist"}));
-}
-
 // ----------------------------------------------------------------- Stats2Dr
 
 // Four rings of width 0.5 out to radius 2: centre radii 0.25 ... 1.75.
@@ -478,40 +407,6 @@ TEST(Stats2DrTest, SecondSetCellsDiscardsCountsAndAdoptsTheNewRings) {
             "# 3 columns (density, pressure, energy)\n"
             "0.25 0 0 0\n"
             "0.75 2 2 2\n");
-}
-
-TEST(Stats2DrTest, UnwritableTargetIsReportedAndTheProgramGoesOn) {
-  ScopedTempDir dir;
-  std::filesystem::create_directory("bot.hist");
-  Stats2Dr stats(kUp);
-  stats.setCells(2, 1.0);
-  ::testing::internal::CaptureStderr();
-  stats.dump("bot.hist");
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Error writing bot.hist\n");
-  EXPECT_TRUE(std::filesystem::is_directory("bot.hist"));
-  EXPECT_EQ(directoryEntries(), (std::vector<std::string>{"bot.hist"}));
-
-  stats.dump("top.hist");
-  EXPECT_EQ(lines(readFile("top.hist")).size(), 5u);
-}
-
-TEST(Stats2DrTest, FailedWriteKeepsTheEarlierFile) {
-  ScopedTempDir dir;
-  Stats2Dr stats(kUp);
-  stats.setCells(50, 1.0);
-  impact(stats, 0.2, 0.0, 0.0, 1.0, -1.0);
-  stats.dump("bot.hist");
-  const std::string earlier = readFile("bot.hist");
-
-  impact(stats, 0.7, 0.0, 0.0, 1.0, -1.0);
-  ::testing::internal::CaptureStderr();
-  {
-    ScopedFileSizeLimit limit(256);
-    stats.dump("bot.hist");
-  }
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Error writing bot.hist\n");
-  EXPECT_EQ(readFile("bot.hist"), earlier);
-  EXPECT_EQ(directoryEntries(), (std::vector<std::string>{"bot.hist"}));
 }
 
 }  // namespace

@@ -14,22 +14,22 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "box.h"
+#include "cylinder.h"
 #include "experiment.h"
-#include "experimentScene.h"
 #include "profiles.h"
+#include "scene.h"
 #include "testSupport.h"
 
 namespace {
 
 using Engine = Experiment::Engine;
+using testing_support::Scene;
 using testing_support::ScopedTempDir;
+using testing_support::World;
 
 // Mean and statistical error of a quantity from the means of its blocks.
 struct Estimate {
@@ -73,8 +73,15 @@ struct Block {
 // The raw sums of the base histogram, to take differences over a block.
 struct HistogramSums {
   std::vector<double> values[3];
-  explicit HistogramSums(const TestChamber& chamber) {
-    const auto& hist = chamber.botHist();
+  explicit HistogramSums(const Chamber& chamber) {
+    if (const Box* box = dynamic_cast<const Box*>(&chamber)) {
+      add(box->botHist());
+    } else {
+      add(dynamic_cast<const Cylinder&>(chamber).botHist());
+    }
+  }
+  template <class Hist>
+  void add(const Hist& hist) {
     for (int c = 0; c < hist.cells(); ++c) {
       values[0].push_back(hist.cellHits(c));
       values[1].push_back(hist.cellPressure(c));
@@ -83,18 +90,17 @@ struct HistogramSums {
   }
 };
 
-// One engine's run of the bed whose files are in ini/: warm-up, then blocks.
-std::vector<Block> shake(Engine engine, double warm_up, double block_cycles, int blocks) {
-  World world(3, engine);
+// One engine's run of the bed: warm-up, then blocks.
+std::vector<Block> shake(const Scene& scene, Engine engine, double warm_up, double block_cycles,
+                         int blocks) {
+  World world(scene, 3, engine);
   const double dt = world.experiment.tStep();
   const int n = world.shot.n();
   while (world.experiment.tFull() < warm_up - 0.5 * dt) world.experiment.makeStep(dt);
   std::vector<Block> result;
   for (int b = 0; b < blocks; ++b) {
-    const int base0 = world.chamber.baseImpacts();
-    const int wall0 = world.chamber.wallImpacts();
-    const int top0 = world.chamber.topImpacts();
-    const HistogramSums hist0(world.chamber);
+    const ImpactTotals impacts0 = world.chamber->impactTotals();
+    const HistogramSums hist0(*world.chamber);
     const double t0 = world.experiment.tFull();
     ProfileAccumulator profiles(heightBins());
     Block block;
@@ -114,9 +120,10 @@ std::vector<Block> shake(Engine engine, double warm_up, double block_cycles, int
     const double span = world.experiment.tFull() - t0;
     block.kinetic /= samples;
     block.height /= samples;
-    block.base_rate = (world.chamber.baseImpacts() - base0) / span;
-    block.wall_rate = (world.chamber.wallImpacts() - wall0) / span;
-    block.top_rate = (world.chamber.topImpacts() - top0) / span;
+    const ImpactTotals impacts1 = world.chamber->impactTotals();
+    block.base_rate = (impacts1.base_impacts - impacts0.base_impacts) / span;
+    block.wall_rate = (impacts1.wall_impacts - impacts0.wall_impacts) / span;
+    block.top_rate = (impacts1.top_impacts - impacts0.top_impacts) / span;
     // Temperature: the mean square of the velocity about the bin's mean
     // velocity, per component, averaged over the components; 0 in a bin
     // no sphere visited.
@@ -125,7 +132,7 @@ std::vector<Block> shake(Engine engine, double warm_up, double block_cycles, int
       block.temperature.push_back(profiles.share(0, 0, k) > 0.0 ? profiles.temperature(0, 0, k)
                                                                 : 0.0);
     }
-    const HistogramSums hist1(world.chamber);
+    const HistogramSums hist1(*world.chamber);
     for (int q = 0; q < 3; ++q) {
       const std::size_t cells = hist1.values[q].size();
       double mean = 0.0;
@@ -201,9 +208,10 @@ int expectFamilyAgrees(const char* what, const std::vector<Block>& reference,
   return compared;
 }
 
-void expectSameSteadyState(double warm_up, double block_cycles, int blocks) {
-  const std::vector<Block> reference = shake(Engine::kReference, warm_up, block_cycles, blocks);
-  const std::vector<Block> fast = shake(Engine::kFast, warm_up, block_cycles, blocks);
+void expectSameSteadyState(const Scene& scene, double warm_up, double block_cycles, int blocks) {
+  const std::vector<Block> reference =
+      shake(scene, Engine::kReference, warm_up, block_cycles, blocks);
+  const std::vector<Block> fast = shake(scene, Engine::kFast, warm_up, block_cycles, blocks);
   expectAgree("mean kinetic energy", reference, fast, [](const Block& b) { return b.kinetic; });
   expectAgree("centre-of-mass height", reference, fast, [](const Block& b) { return b.height; });
   expectAgree("base impacts per cycle", reference, fast, [](const Block& b) { return b.base_rate; });
@@ -238,51 +246,35 @@ void expectSameSteadyState(double warm_up, double block_cycles, int blocks) {
   EXPECT_GT(estimate(reference, [](const Block& b) { return b.base_rate; }).mean, 100.0);
 }
 
-class SteadyState : public ::testing::Test {
+class SteadyState : public ::testing::TestWithParam<const Program*> {
  protected:
-  // The shipped parameter files in ini/, with the impact maps off (they
-  // would only slow the runs down).
-  void copyShippedFiles() {
-    const char* source = std::getenv("SHOTSIM_SOURCE_DIR");
-    ASSERT_NE(source, nullptr) << "SHOTSIM_SOURCE_DIR is not set";
-    std::filesystem::copy(std::string(source) + "/ini", "ini",
-                          std::filesystem::copy_options::recursive);
-#ifdef DRUMSIM
-    constexpr int kMapsLine = 9;  // counted from 0
-#else
-    constexpr int kMapsLine = 8;
-#endif
-    std::istringstream is(testing_support::readFile(kChamberFile));
-    std::ostringstream os;
-    std::string line;
-    for (int k = 0; std::getline(is, line); ++k) {
-      os << (k == kMapsLine ? "0" + line.substr(line.find(' ')) : line) << "\n";
-    }
-    testing_support::writeFile(kChamberFile, os.str());
-  }
-  // Replaces the first line of a file.
-  static void setFirstLine(const char* file, const std::string& line) {
-    const std::string text = testing_support::readFile(file);
-    testing_support::writeFile(file, line + text.substr(text.find('\n')));
+  // The shipped bed with the impact maps off (they would only slow the runs
+  // down).
+  Scene shipped() const {
+    Scene scene = testing_support::shippedScene(*GetParam());
+    scene.chamber().maps = 0;
+    return scene;
   }
   ScopedTempDir dir_;
 };
 
 // The shipped bed (300 spheres, three to four layers), 10 cycles of warm-up
 // and 16 blocks of 5 cycles.
-TEST_F(SteadyState, ShippedBedIsTheSameWithEitherEngine) {
-  copyShippedFiles();
-  expectSameSteadyState(10.0, 5.0, 16);
+TEST_P(SteadyState, ShippedBedIsTheSameWithEitherEngine) {
+  expectSameSteadyState(shipped(), 10.0, 5.0, 16);
 }
 
 // One and a half times the spheres on the same floor: five layers, where
 // most events are contacts deep in the bed. A deep bed keeps its slow
 // motions (the bed rising and falling as a whole) for several cycles, so its
 // blocks are longer.
-TEST_F(SteadyState, DenseBedIsTheSameWithEitherEngine) {
-  copyShippedFiles();
-  setFirstLine("ini/shot.ini", "450 1");  // spheres, diameter
-  expectSameSteadyState(10.0, 8.0, 8);
+TEST_P(SteadyState, DenseBedIsTheSameWithEitherEngine) {
+  Scene scene = shipped();
+  scene.shot.count = 450;
+  expectSameSteadyState(scene, 10.0, 8.0, 8);
 }
+
+INSTANTIATE_TEST_SUITE_P(Programs, SteadyState, testing_support::everyProgram(),
+                         testing_support::programName);
 
 }  // namespace

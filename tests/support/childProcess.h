@@ -54,6 +54,11 @@ struct ChildOptions {
   long file_size_limit = -1;          // RLIMIT_FSIZE in bytes, SIGXFSZ ignored
   bool as_nobody = false;             // runs as the user nobody (when root)
   std::chrono::seconds limit{20};     // killed, and reported, after this
+  // Once standard output holds this text (when not empty), the signal is
+  // sent after the delay, as a user stopping a run would.
+  std::string signal_after;
+  int signal_number = 0;
+  std::chrono::milliseconds signal_delay{0};
 };
 
 struct ChildResult {
@@ -112,11 +117,22 @@ inline ChildResult runChild(const std::string& program, const std::vector<std::s
   std::string* texts[2] = {&result.out, &result.err};
   int open_pipes = 2;
   const auto end = start + options.limit;
+  bool signalled = options.signal_after.empty();
+  std::chrono::steady_clock::time_point signal_at = end;
   while (pid > 0 && open_pipes > 0) {
-    if (std::chrono::steady_clock::now() > end) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now > end) {
       result.timed_out = true;
       kill(pid, SIGKILL);
       break;
+    }
+    if (!signalled && signal_at == end &&
+        result.out.find(options.signal_after) != std::string::npos) {
+      signal_at = now + options.signal_delay;
+    }
+    if (!signalled && now >= signal_at) {
+      kill(pid, options.signal_number);
+      signalled = true;
     }
     if (poll(fds, 2, 20) <= 0) continue;
     for (int k = 0; k < 2; ++k) {

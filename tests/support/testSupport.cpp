@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -45,6 +46,15 @@ void writeFile(const std::string& name, const std::string& text) {
   if (p.has_parent_path()) std::filesystem::create_directories(p.parent_path());
   std::ofstream os(name, std::ios::binary | std::ios::trunc);
   os << text;
+}
+
+std::vector<std::string> directoryEntries(const std::string& directory) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 }  // namespace testing_support

@@ -2,6 +2,7 @@
 #define TESTSUPPORT_H
 
 #include <string>
+#include <vector>
 
 namespace testing_support {
 
@@ -27,6 +28,8 @@ std::string readFile(const std::string& name);
 bool fileExists(const std::string& name);
 // Writes text to a file, creating directories on the way ("ini/par.ini").
 void writeFile(const std::string& name, const std::string& text);
+// The names in a directory, sorted.
+std::vector<std::string> directoryEntries(const std::string& directory = ".");
 
 }  // namespace testing_support
 

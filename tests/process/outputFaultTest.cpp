@@ -1,4 +1,4 @@
-// Result files of the flavour's batch program that cannot be written: each
+// Result files of every batch program that cannot be written: each
 // is reported as "Error writing <name>", the process ends with its status,
 // and the earlier file of that name is left as it was, with no temporary
 // file behind; the files that can be written still are.
@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "childProcess.h"
-#include "flavourFiles.h"
+#include "scene.h"
 #include "testSupport.h"
 
 namespace {
@@ -20,34 +20,13 @@ using testing_support::builtProgram;
 using testing_support::ChildOptions;
 using testing_support::ChildResult;
 using testing_support::runChild;
+using testing_support::Scene;
 using testing_support::ScopedTempDir;
 using testing_support::snapshot;
 using testing_support::writeFile;
 
 
 const char* const kEarlier = "earlier run\n";
-
-// 60 spheres, so that the state file is by far the largest result: one
-// histogram cell, impact maps off, two rows of observables.
-void layOut(const std::string& dir) {
-  writeFile(dir + "/ini/par.ini", "0\n0.02\n0\n0.1\n");
-  writeFile(dir + "/ini/shot.ini", "60 1\n0.3 1 0\n0.9 1\n0.001\n");
-  if (kDrum) {
-    writeFile(dir + "/ini/cyl.ini",
-              "5.5 20\n0.5 1\n3.924\n0.9 1\n0.9 1\n0.9 1\n0.05\n0.001\n0 1\n0\n1\n");
-  } else {
-    writeFile(dir + "/ini/box.ini", "5 5 20\n0.5 1\n3.924\n0.9 1\n0.9 1\n0.9 1\n0.001\n0 1\n0\n1 1\n");
-  }
-  writeFile(dir + "/state.out", kEarlier);
-}
-
-ChildResult run(const std::string& dir, const ChildOptions& options = {}) {
-  const std::string program = builtProgram(kBatch);
-  EXPECT_FALSE(program.empty()) << kBatch << " is not built";
-  const ChildResult r = runChild(program, {"--seed", "5", "--observe-every", "1"}, dir, options);
-  EXPECT_FALSE(r.timed_out) << dir;
-  return r;
-}
 
 std::string errors(const std::vector<std::string>& names) {
   std::string text = "seed: 5\n";
@@ -62,13 +41,40 @@ void expectNoTemporary(const std::string& dir) {
   }
 }
 
-class OutputFault : public ::testing::Test {
+class OutputFault : public ::testing::TestWithParam<const Program*> {
  protected:
+  bool isBox() const { return GetParam()->chamber == ChamberKind::kBox; }
+
+  // 60 spheres, so that the state file is by far the largest result: one
+  // histogram cell, impact maps off, two rows of observables.
+  void layOut(const std::string& dir) {
+    Scene scene(*GetParam());
+    scene.shot.count = 60;
+    scene.shot.packing = 0.3;
+    scene.setRestitution(0.9, 1.0);
+    scene.chamber().amplitude = 0.5;
+    scene.chamber().gravity = 3.924;
+    scene.chamber().tolerance = 0.001;
+    scene.box.cells_x = scene.box.cells_y = scene.cylinder.rings = 1;
+    scene.run.step = 0.02;
+    scene.run.time_limit = 0.1;
+    scene.writeFiles(dir);
+    writeFile(dir + "/state.out", kEarlier);
+  }
+
+  ChildResult run(const std::string& dir, const ChildOptions& options = {}) {
+    const std::string program = builtProgram(GetParam()->batch_name);
+    EXPECT_FALSE(program.empty()) << GetParam()->batch_name << " is not built";
+    const ChildResult r = runChild(program, {"--seed", "5", "--observe-every", "1"}, dir, options);
+    EXPECT_FALSE(r.timed_out) << dir;
+    return r;
+  }
+
   ScopedTempDir dir_{testing_support::scratchParent()};
 };
 
 // A directory in the way of a result file: the rename onto it fails.
-TEST_F(OutputFault, AResultNameTakenByADirectoryIsReportedAndTheRestIsWritten) {
+TEST_P(OutputFault, AResultNameTakenByADirectoryIsReportedAndTheRestIsWritten) {
   struct Case {
     std::string name;
     std::vector<std::string> reported;
@@ -79,7 +85,7 @@ TEST_F(OutputFault, AResultNameTakenByADirectoryIsReportedAndTheRestIsWritten) {
       {"observables.dat", {"observables.dat"}, 1},
       {"bot.hist", {"bot.hist"}, 1},
   };
-  if (kDrum) {
+  if (!isBox()) {
     // The ring histograms are written once more at start-up; their failure
     // does not end the run, but the process ends with status 1.
     cases[2] = {"bot.hist", {"bot.hist", "bot.hist"}, 1};
@@ -109,7 +115,7 @@ TEST_F(OutputFault, AResultNameTakenByADirectoryIsReportedAndTheRestIsWritten) {
 
 // Files may grow to 2 KB: the state file (60 lines) breaks off half-way,
 // every other result fits. With no room at all, every write fails.
-TEST_F(OutputFault, AWriteThatFailsHalfWayKeepsTheEarlierFile) {
+TEST_P(OutputFault, AWriteThatFailsHalfWayKeepsTheEarlierFile) {
   layOut("partly");
   ChildOptions limited;
   limited.file_size_limit = 2048;
@@ -125,7 +131,7 @@ TEST_F(OutputFault, AWriteThatFailsHalfWayKeepsTheEarlierFile) {
   limited.file_size_limit = 0;
   r = run("none", limited);
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, kDrum ? errors({"top.hist", "bot.hist", "observables.dat", "top.hist",
+  EXPECT_EQ(r.err, !isBox() ? errors({"top.hist", "bot.hist", "observables.dat", "top.hist",
                                    "bot.hist", "state.out"})
                          : errors({"observables.dat", "top.hist", "top.zone", "bot.hist",
                                    "state.out"}));
@@ -135,7 +141,7 @@ TEST_F(OutputFault, AWriteThatFailsHalfWayKeepsTheEarlierFile) {
 // A directory the program may not write in. Root may write anywhere, so as
 // root the program runs as the user nobody; the observables file, whose
 // temporary is opened before the run, fails first and ends the start-up.
-TEST_F(OutputFault, ADirectoryThatCannotBeWrittenEndsTheStartUpAndKeepsTheEarlierState) {
+TEST_P(OutputFault, ADirectoryThatCannotBeWrittenEndsTheStartUpAndKeepsTheEarlierState) {
   layOut("locked");
   const testing_support::Snapshot before = snapshot("locked");
   ChildOptions options;
@@ -148,9 +154,12 @@ TEST_F(OutputFault, ADirectoryThatCannotBeWrittenEndsTheStartUpAndKeepsTheEarlie
   const ChildResult r = run("locked", options);
   chmod("locked", 0755);
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, kDrum ? errors({"top.hist", "bot.hist", "observables.dat"})
+  EXPECT_EQ(r.err, !isBox() ? errors({"top.hist", "bot.hist", "observables.dat"})
                          : errors({"observables.dat"}));
   EXPECT_EQ(snapshot("locked"), before);
 }
+
+INSTANTIATE_TEST_SUITE_P(Programs, OutputFault, testing_support::everyProgram(),
+                         testing_support::programName);
 
 }  // namespace

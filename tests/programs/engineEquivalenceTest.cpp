@@ -13,13 +13,16 @@
 
 #include "eventTrace.h"
 #include "experiment.h"
-#include "experimentScene.h"
+#include "scene.h"
 #include "testSupport.h"
 
 namespace {
 
 using Engine = Experiment::Engine;
+using testing_support::Scene;
 using testing_support::ScopedTempDir;
+using testing_support::stateText;
+using testing_support::World;
 
 // Keeps the first `limit` events an engine reports.
 class Recorder : public EventTrace {
@@ -35,9 +38,9 @@ class Recorder : public EventTrace {
   std::size_t limit_;
 };
 
-// The first `count` events of a run of the scene in the working directory.
-std::vector<EventRecord> eventsOf(Engine engine, std::size_t count, long seed = 1) {
-  World world(seed, engine);
+// The first `count` events of a run of the scene.
+std::vector<EventRecord> eventsOf(const Scene& scene, Engine engine, std::size_t count) {
+  World world(scene, 1, engine);
   Recorder recorder(count);
   world.experiment.setTrace(&recorder);
   for (int step = 0; step < 100000 && !recorder.full(); ++step) {
@@ -86,24 +89,12 @@ std::string describe(const std::vector<EventRecord>& events, std::size_t k) {
   return os.str();
 }
 
-// A state as "x y z vx vy vz" lines, to all digits.
-std::string stateText(const std::vector<double>& r, const std::vector<double>& v) {
-  std::ostringstream os;
-  os.precision(17);
-  for (std::size_t k = 0; k < r.size(); k += 3) {
-    os << r[k] << " " << r[k + 1] << " " << r[k + 2] << " " << v[k] << " " << v[k + 1]
-       << " " << v[k + 2] << "\n";
-  }
-  return os.str();
-}
-
-class EngineEquivalence : public ::testing::Test {
+class EngineEquivalence : public ::testing::TestWithParam<const Program*> {
  protected:
   // Both engines carry out the same first `count` events of the scene.
   void expectSameEvents(const Scene& scene, std::size_t count) {
-    scene.write();
-    const std::vector<EventRecord> reference = eventsOf(Engine::kReference, count);
-    const std::vector<EventRecord> fast = eventsOf(Engine::kFast, count);
+    const std::vector<EventRecord> reference = eventsOf(scene, Engine::kReference, count);
+    const std::vector<EventRecord> fast = eventsOf(scene, Engine::kFast, count);
     ASSERT_EQ(reference.size(), count);
     ASSERT_EQ(fast.size(), count);
     const std::size_t k = firstDifference(reference, fast, 1e-9);
@@ -120,13 +111,12 @@ class EngineEquivalence : public ::testing::Test {
   // keep to the reference for 3/4 of the events the shortest twin keeps to
   // it (its own rounding differs at every event, not once at the start).
   void expectSameChaoticEvents(Scene scene, std::size_t count) {
-    scene.write();
-    const std::vector<EventRecord> reference = eventsOf(Engine::kReference, count);
-    const std::vector<EventRecord> fast = eventsOf(Engine::kFast, count);
+    const std::vector<EventRecord> reference = eventsOf(scene, Engine::kReference, count);
+    const std::vector<EventRecord> fast = eventsOf(scene, Engine::kFast, count);
     ASSERT_EQ(fast.size(), count);
     std::vector<double> r, v;
     {
-      World world;
+      World world(scene);
       r = world.positions();
       v = world.velocities();
     }
@@ -135,8 +125,7 @@ class EngineEquivalence : public ::testing::Test {
       std::vector<double> r_twin = r, v_twin = v;
       (c < 3 ? r_twin[c] : v_twin[c - 3]) += 1e-13;
       scene.state = stateText(r_twin, v_twin);
-      scene.write();
-      const std::vector<EventRecord> twin = eventsOf(Engine::kReference, count);
+      const std::vector<EventRecord> twin = eventsOf(scene, Engine::kReference, count);
       ASSERT_EQ(twin.size(), count);
       k_twin = std::min(k_twin, firstDifference(reference, twin, 1e-9));
     }
@@ -151,21 +140,19 @@ class EngineEquivalence : public ::testing::Test {
 
 // A vibrated base that drives the spheres; surfaces and spheres slightly
 // inelastic, with the speed-dependent law above a speed of 1.
-Scene shaken() {
-  Scene scene;
-  scene.restitution = 0.9;
-  scene.threshold = 1.0;
-  scene.amplitude = 0.3;
-  scene.period = 1.0;
-  scene.tstep = 0.05;
+Scene shaken(const Program& program) {
+  Scene scene(program);
+  scene.setRestitution(0.9, 1.0);
+  scene.chamber().amplitude = 0.3;
+  scene.run.step = 0.05;
   return scene;
 }
 
 // A base at rest, elastic below a speed of 1 and inelastic above.
-Scene still() {
-  Scene scene = shaken();
-  scene.restitution = 1.0;
-  scene.amplitude = 0.0;
+Scene still(const Program& program) {
+  Scene scene = shaken(program);
+  scene.setRestitution(1.0, 1.0);
+  scene.chamber().amplitude = 0.0;
   return scene;
 }
 
@@ -182,24 +169,24 @@ std::string columns(int count, int per_column) {
   return os.str();
 }
 
-TEST_F(EngineEquivalence, HeadOnPair) {
-  Scene column = still();
-  column.spheres = 2;
+TEST_P(EngineEquivalence, HeadOnPair) {
+  Scene column = still(*GetParam());
+  column.shot.count = 2;
   column.state = columns(2, 2);
   expectSameEvents(column, 1000);
 
-  Scene pair = shaken();
-  pair.spheres = 2;
+  Scene pair = shaken(*GetParam());
+  pair.shot.count = 2;
   pair.state = "-2 0 3 1.1 0 0.4\n2 0 3 -0.8 0 0.4\n";
   expectSameChaoticEvents(pair, 1000);
 }
 
-TEST_F(EngineEquivalence, SphereBouncingInACorner) {
+TEST_P(EngineEquivalence, SphereBouncingInACorner) {
   // Box: the corner of two walls; cylinder: where the wall meets the base.
   // Fast enough upward to reach the top.
-  for (Scene scene : {still(), shaken()}) {
+  for (Scene scene : {still(*GetParam()), shaken(*GetParam())}) {
     scene.state = "3.5 3.3 0.5 1.3 0.9 9.5\n";
-    if (scene.amplitude == 0.0) {
+    if (scene.chamber().amplitude == 0.0) {
       expectSameEvents(scene, 1000);
     } else {
       expectSameChaoticEvents(scene, 1000);
@@ -207,16 +194,19 @@ TEST_F(EngineEquivalence, SphereBouncingInACorner) {
   }
 }
 
-TEST_F(EngineEquivalence, ShortRunOfThirtySpheres) {
-  Scene stacked = still();
-  stacked.spheres = 30;
+TEST_P(EngineEquivalence, ShortRunOfThirtySpheres) {
+  Scene stacked = still(*GetParam());
+  stacked.shot.count = 30;
   stacked.state = columns(30, 5);
   expectSameEvents(stacked, 1000);
 
-  Scene bed = shaken();
-  bed.spheres = 30;
-  bed.eta = 0.1;
+  Scene bed = shaken(*GetParam());
+  bed.shot.count = 30;
+  bed.shot.packing = 0.1;
   expectSameChaoticEvents(bed, 1000);
 }
+
+INSTANTIATE_TEST_SUITE_P(Programs, EngineEquivalence, testing_support::everyProgram(),
+                         testing_support::programName);
 
 }  // namespace

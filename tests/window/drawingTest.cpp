@@ -1,30 +1,23 @@
-// The drawable shot: its drawing file and the colour of each sphere.
+// The drawable shot and cylinder: the colour of each sphere, the height of
+// the drawn wall, and (with a display) the picture of the sphere meshes.
 
 #include <GL/freeglut.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 #include <vector>
 
+#include "cylinderFGL.h"
+#include "program.h"
 #include "shotFGL.h"
 #include "testSupport.h"
 #include "windowRig.h"
 
 using testing_support::ScopedTempDir;
-using testing_support::writeFile;
 
 namespace {
-
-void writeShotFiles(const char* shotGL) {
-  writeFile("ini/shot.ini", "5 1\n0.3 1 0\n0.9 1\n0.001\n");
-  writeFile("ini/shotGL.ini", shotGL);
-}
-
-// Detail 8, colour height 4, blue-green at the floor, orange at the top,
-// grey marker.
-const char* const kShotGL =
-    "8 detail\n4 height\n0 0.2 1 bottom\n1 0.6 0 top\n0.5 0.5 0.5 marker\n";
 
 void expectColour(const ShotFGL& shot, int i, float r, float g, float b) {
   float rgb[3];
@@ -35,9 +28,13 @@ void expectColour(const ShotFGL& shot, int i, float r, float g, float b) {
 }
 
 TEST(ShotWindow, ColourFollowsTheHeightAndSphereZeroIsMarked) {
-  ScopedTempDir dir;
-  writeShotFiles(kShotGL);
-  ShotFGL shot("ini/shot.ini", "ini/shotGL.ini");
+  ScopedTempDir dir;  // the shot writes its state file there
+  ShotDef def;
+  def.count = 5;
+  // Detail 8, colour height 4, blue-green at the floor, orange at the top,
+  // grey marker.
+  const ShotDrawDef draw{8, 4.0, {0, 0.2, 1}, {1, 0.6, 0}, {0.5, 0.5, 0.5}};
+  ShotFGL shot(def, draw);
   EXPECT_EQ(shot.detail(), 8);
   EXPECT_EQ(shot.slices(), 16);
   // Heights: 9 (the marked sphere, above the scale), half the colour
@@ -48,6 +45,7 @@ TEST(ShotWindow, ColourFollowsTheHeightAndSphereZeroIsMarked) {
       "2 0 4 0 0 0\n"
       "3 0 10 0 0 0\n"
       "-1 0 -2 0 0 0\n");
+  testing::internal::CaptureStdout();
   shot.readState(state);
   ASSERT_TRUE(state);
   expectColour(shot, 0, 0.5f, 0.5f, 0.5f);
@@ -60,31 +58,38 @@ TEST(ShotWindow, ColourFollowsTheHeightAndSphereZeroIsMarked) {
   // The marker goes with sphere 0 wherever it is.
   std::istringstream low("0 0 0 0 0 0\n1 0 0 0 0 0\n2 0 0 0 0 0\n3 0 0 0 0 0\n4 0 0 0 0 0\n");
   shot.readState(low);
+  testing::internal::GetCapturedStdout();
   expectColour(shot, 0, 0.5f, 0.5f, 0.5f);
   expectColour(shot, 1, 0.0f, 0.2f, 1.0f);
 }
 
-TEST(ShotWindowDeathTest, ABadDrawingFileEndsStartUp) {
-  ScopedTempDir dir;
-  // The marker colour line is missing.
-  writeShotFiles("8\n4\n0 0.2 1\n1 0.6 0\n");
-  EXPECT_EXIT(ShotFGL("ini/shot.ini", "ini/shotGL.ini"), testing::ExitedWithCode(1),
-              "Error reading ini/shotGL.ini");
-  // A colour height of 0 gives no colour scale.
-  writeShotFiles("8\n0\n0 0.2 1\n1 0.6 0\n0.5 0.5 0.5\n");
-  EXPECT_EXIT(ShotFGL("ini/shot.ini", "ini/shotGL.ini"), testing::ExitedWithCode(1),
-              "Error reading ini/shotGL.ini");
-  // Spheres of no detail.
-  writeShotFiles("0\n4\n0 0.2 1\n1 0.6 0\n0.5 0.5 0.5\n");
-  EXPECT_EXIT(ShotFGL("ini/shot.ini", "ini/shotGL.ini"), testing::ExitedWithCode(1),
-              "Error reading ini/shotGL.ini");
-}
-
-TEST(ShotWindowDeathTest, TheShotFileIsReadFirst) {
-  ScopedTempDir dir;
-  writeFile("ini/shot.ini", "5\n");
-  EXPECT_EXIT(ShotFGL("ini/shot.ini", "ini/missing.ini"), testing::ExitedWithCode(1),
-              "Error reading ini/shot.ini");
+// A closed cylinder is drawn to its inner height whatever the bands; an
+// open one (no top) has bands a fifth of the radius high.
+TEST(CylinderWindow, TheDrawnWallReachesTheTopOrFiveBandsPerRadius) {
+  ScopedTempDir dir;  // the cylinder writes its histograms there
+  struct Case {
+    double radius, height;
+    int bands;
+    double wall;
+  };
+  const Case cases[] = {{5.5, 20, 1, 20.0}, {5.5, 20, 3, 20.0}, {5.5, 20, 7, 20.0},
+                        {5.5, 20, 20, 20.0}, {5, 0, 3, 3.0}};
+  for (const Case& c : cases) {
+    CylinderDef def;
+    def.radius = c.radius;
+    def.chamber.height = c.height;
+    def.chamber.maps = 0;
+    CylinderDrawDef draw;
+    draw.facets = 16;
+    draw.bands = c.bands;
+    testing::internal::CaptureStdout();
+    {
+      CylinderFGL cylinder(def, draw);
+      EXPECT_NEAR(cylinder.wallHeight(), c.wall, 1e-12) << c.bands << " bands";
+      EXPECT_EQ(cylinder.detail(), 16);
+    }
+    testing::internal::GetCapturedStdout();
+  }
 }
 
 // The window's picture of a layer of 49 spheres, drawn by the shot from its
@@ -93,23 +98,31 @@ TEST(ShotWindowDeathTest, TheShotFileIsReadFirst) {
 // near, every sphere is large on the screen and takes the file's detail:
 // the two pictures must be the same. Seen from far, the spheres are a few
 // pixels across and take coarser meshes: only a few pixels on their
-// outlines may change. Needs a display (the window_projection tests).
+// outlines may change. Needs a display (the window_sphere_meshes test).
 TEST(ShotWindowOnDisplay, PreparedMeshesDrawTheToolkitsSpheres) {
   if (std::getenv("SHOTSIM_WINDOW_DISPLAY") == nullptr) GTEST_SKIP() << "needs a display";
-  window_test::Rig rig("10 90\n0\n0 0\n");
-  writeFile("ini/shot.ini", "49 1\n0.3 1 0\n0.9 1\n0.001\n");
-  writeFile("ini/shotGL.ini", "8\n4\n0.1 0.25 0.9\n0.95 0.2 0.1\n1 0.9 0\n");
-  ShotFGL shot("ini/shot.ini", "ini/shotGL.ini");
+  ViewDef view;
+  view.nearest = 10.0;
+  view.farthest = 90.0;
+  view.target_height = 0.0;
+  window_test::Rig rig(cratesim(), view);
+  ShotDef def;
+  def.count = 49;
+  def.packing = 0.3;
+  const ShotDrawDef draw{8, 4.0, {0.1, 0.25, 0.9}, {0.95, 0.2, 0.1}, {1, 0.9, 0}};
+  ShotFGL shot(def, draw);
   std::ostringstream layer;
   for (int i = 0; i < 49; ++i) layer << 1.2 * (i % 7 - 3) << " " << 1.2 * (i / 7 - 3) << " " << 0.1 * i << " 0 0 0\n";
   std::istringstream state(layer.str());
+  testing::internal::CaptureStdout();
   shot.readState(state);
+  testing::internal::GetCapturedStdout();
   ASSERT_TRUE(state);
 
-  char name[] = "shotFGLTest";
+  char name[] = "drawingTest";
   char* argv[] = {name, nullptr};
-  rig.experiment->initFGL(1, argv);
-  rig.experiment->reshapeCallback(800, 800);
+  rig.experiment.initFGL(1, argv);
+  rig.experiment.reshapeCallback(800, 800);
   auto picture = [&](double distance, bool toolkit) {
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glLoadIdentity();
@@ -137,9 +150,9 @@ TEST(ShotWindowOnDisplay, PreparedMeshesDrawTheToolkitsSpheres) {
     double distance;
     double most_changed;  // share of the spheres' pixels that may differ by more than 32
   };
-  for (const View& view : {View{12.0, 0.0}, View{60.0, 0.05}}) {
-    const std::vector<unsigned char> ours = picture(view.distance, false);
-    const std::vector<unsigned char> theirs = picture(view.distance, true);
+  for (const View& seen : {View{12.0, 0.0}, View{60.0, 0.05}}) {
+    const std::vector<unsigned char> ours = picture(seen.distance, false);
+    const std::vector<unsigned char> theirs = picture(seen.distance, true);
     long covered = 0, changed = 0;
     for (size_t p = 0; p < ours.size(); p += 3) {
       const bool background = theirs[p] == 204 && theirs[p + 1] == 204 && theirs[p + 2] == 204;
@@ -151,9 +164,9 @@ TEST(ShotWindowOnDisplay, PreparedMeshesDrawTheToolkitsSpheres) {
         }
       }
     }
-    std::printf("distance %g: %ld pixels of spheres, %ld changed\n", view.distance, covered, changed);
-    EXPECT_GT(covered, 2000) << "distance " << view.distance;
-    EXPECT_LE(changed, view.most_changed * covered) << "distance " << view.distance;
+    std::printf("distance %g: %ld pixels of spheres, %ld changed\n", seen.distance, covered, changed);
+    EXPECT_GT(covered, 2000) << "distance " << seen.distance;
+    EXPECT_LE(changed, seen.most_changed * covered) << "distance " << seen.distance;
   }
   EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
   glutDestroyWindow(glutGetWindow());

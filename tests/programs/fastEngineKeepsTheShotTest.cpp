@@ -11,23 +11,24 @@
 #include <vector>
 
 #include "experiment.h"
-#include "experimentScene.h"
+#include "scene.h"
 #include "testSupport.h"
 
 namespace {
 
 using Engine = Experiment::Engine;
+using testing_support::Scene;
 using testing_support::ScopedTempDir;
+using testing_support::World;
 
 // Thirty spheres on a shaken base: every step holds events of every kind.
-Scene shakenBed() {
-  Scene scene;
-  scene.spheres = 30;
-  scene.eta = 0.1;
-  scene.restitution = 0.9;
-  scene.threshold = 1.0;
-  scene.amplitude = 0.3;
-  scene.tstep = 0.05;
+Scene shakenBed(const Program& program) {
+  Scene scene(program);
+  scene.shot.count = 30;
+  scene.shot.packing = 0.1;
+  scene.setRestitution(0.9, 1.0);
+  scene.chamber().amplitude = 0.3;
+  scene.run.step = 0.05;
   return scene;
 }
 
@@ -50,7 +51,7 @@ std::vector<double> stateNumbers(const World& world) {
   return numbers;
 }
 
-class FastEngineKeepsTheShot : public ::testing::Test {
+class FastEngineKeepsTheShot : public ::testing::TestWithParam<const Program*> {
  protected:
   ScopedTempDir dir_;
 };
@@ -58,13 +59,13 @@ class FastEngineKeepsTheShot : public ::testing::Test {
 // A run read after every step (positions, velocities and a dump of the
 // state) and a run never read end in the same state to the last bit, with
 // the same events: reading only copies the present out of the engine.
-TEST_F(FastEngineKeepsTheShot, ReadingTheShotDuringARunChangesNoResult) {
-  shakenBed().write();
+TEST_P(FastEngineKeepsTheShot, ReadingTheShotDuringARunChangesNoResult) {
+  const Scene scene = shakenBed(*GetParam());
   constexpr int kSteps = 400;  // 20 cycles: the origin moves many times
   std::vector<double> read_r, read_v, unread_r, unread_v;
   int read_events = 0, unread_events = 0;
   {
-    World world(7, Engine::kFast);
+    World world(scene, 7, Engine::kFast);
     for (int step = 0; step < kSteps; ++step) {
       world.experiment.makeStep(world.experiment.tStep());
       ASSERT_EQ(world.positions().size(), 90u);
@@ -76,7 +77,7 @@ TEST_F(FastEngineKeepsTheShot, ReadingTheShotDuringARunChangesNoResult) {
     read_events = world.experiment.eventCount();
   }
   {
-    World world(7, Engine::kFast);
+    World world(scene, 7, Engine::kFast);
     for (int step = 0; step < kSteps; ++step) world.experiment.makeStep(world.experiment.tStep());
     unread_r = world.positions();
     unread_v = world.velocities();
@@ -91,13 +92,12 @@ TEST_F(FastEngineKeepsTheShot, ReadingTheShotDuringARunChangesNoResult) {
 // A lone sphere thrown up in a tall chamber touches nothing for a while:
 // read after each step, it stands where free flight puts it, although the
 // engine has not moved its record since the throw.
-TEST_F(FastEngineKeepsTheShot, ALoneSphereIsReadWhereFreeFlightPutsIt) {
-  Scene scene;
-  scene.height = 200.0;
+TEST_P(FastEngineKeepsTheShot, ALoneSphereIsReadWhereFreeFlightPutsIt) {
+  Scene scene(*GetParam());
+  scene.chamber().height = 200.0;
   scene.state = "0.2 -0.4 1 0.3 -0.1 12\n";
-  scene.tstep = 0.1;
-  scene.write();
-  World world(1, Engine::kFast);
+  scene.run.step = 0.1;
+  World world(scene, 1, Engine::kFast);
   const double g = 2.0;  // the scene's gravity
   for (int step = 1; step <= 40; ++step) {
     world.experiment.makeStep(0.1);
@@ -114,9 +114,8 @@ TEST_F(FastEngineKeepsTheShot, ALoneSphereIsReadWhereFreeFlightPutsIt) {
 
 // A state read into the shot after a run is what the shot holds from then
 // on; the engine's records of the earlier run do not come back over it.
-TEST_F(FastEngineKeepsTheShot, AStateGivenToTheShotIsNotOverwrittenByTheEngine) {
-  shakenBed().write();
-  World world(7, Engine::kFast);
+TEST_P(FastEngineKeepsTheShot, AStateGivenToTheShotIsNotOverwrittenByTheEngine) {
+  World world(shakenBed(*GetParam()), 7, Engine::kFast);
   for (int step = 0; step < 40; ++step) world.experiment.makeStep(world.experiment.tStep());
   std::ostringstream os;
   os.precision(17);
@@ -133,16 +132,16 @@ TEST_F(FastEngineKeepsTheShot, AStateGivenToTheShotIsNotOverwrittenByTheEngine) 
 // The experiment goes before the shot, as in the programs: the state file
 // the shot writes as it goes holds the spheres at the end of the last step,
 // though nobody read them after it.
-TEST_F(FastEngineKeepsTheShot, TheStateFileHoldsTheSpheresAtTheEndOfTheRun) {
-  shakenBed().write();
+TEST_P(FastEngineKeepsTheShot, TheStateFileHoldsTheSpheresAtTheEndOfTheRun) {
+  const Scene scene = shakenBed(*GetParam());
   std::vector<double> expected;
   {
-    World world(7, Engine::kFast);
+    World world(scene, 7, Engine::kFast);
     for (int step = 0; step < 100; ++step) world.experiment.makeStep(world.experiment.tStep());
     expected = stateNumbers(world);
   }
   {
-    World world(7, Engine::kFast);
+    World world(scene, 7, Engine::kFast);
     for (int step = 0; step < 100; ++step) world.experiment.makeStep(world.experiment.tStep());
   }
   // The file holds six significant digits.
@@ -152,5 +151,8 @@ TEST_F(FastEngineKeepsTheShot, TheStateFileHoldsTheSpheresAtTheEndOfTheRun) {
     EXPECT_NEAR(written[k], expected[k], 1e-5 * (1.0 + std::fabs(expected[k]))) << "value " << k;
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Programs, FastEngineKeepsTheShot, testing_support::everyProgram(),
+                         testing_support::programName);
 
 }  // namespace

@@ -10,8 +10,6 @@
 #include "testSupport.h"
 #include "windowRig.h"
 
-using testing_support::ScopedTempDir;
-using testing_support::writeFile;
 using window_test::Rig;
 
 namespace {
@@ -19,45 +17,39 @@ namespace {
 const int kPressed = GLUT_DOWN;
 const int kReleased = GLUT_UP;
 
-// Start-up with this window file in the working directory, for the tests
-// in which it fails and ends the process.
-void startUp(const char* parGL_text, const char* parGL_name) {
-  window_test::writeRunFiles();
-  writeFile("ini/parGL.ini", parGL_text);
-  Par par("ini/par.ini");
-  Shot shot("ini/shot.ini");
-  RigChamber chamber(window_test::chamberFile());
-  ExperimentFGL experiment(testProgram(), shot, chamber, par, parGL_name);
+// Distances 15..45, looking at height 8, turned by 10 degrees, untilted.
+ViewDef view(int turn = 10, int tilt = 0) {
+  ViewDef v;
+  v.nearest = 15.0;
+  v.farthest = 45.0;
+  v.target_height = 8.0;
+  v.turn = turn;
+  v.tilt = tilt;
+  return v;
 }
 
-// Distances 15..45, looking at height 8; drumsim starts turned by 10 degrees
-// and untilted, cratesim ignores the third line.
-const char* const kParGL = "15 45 near far\n8 target\n10 0 phi theta\n";
+class ExperimentWindow : public ::testing::TestWithParam<const Program*> {};
+using ExperimentWindowDeathTest = ExperimentWindow;
+using ExperimentWindowOnDisplay = ExperimentWindow;
 
-TEST(ExperimentWindow, StartsFarAtSpeedTenWithTheRunStep) {
-  Rig rig(kParGL);
-  const ExperimentFGL& e = *rig.experiment;
+TEST_P(ExperimentWindow, StartsFarAtSpeedTenWithTheRunStep) {
+  Rig rig(*GetParam(), view());
+  const ExperimentFGL& e = rig.experiment;
   EXPECT_EQ(e.distanceMin(), 15.0);
   EXPECT_EQ(e.distanceMax(), 45.0);
   EXPECT_EQ(e.distance(), 45.0);
   EXPECT_EQ(e.zTarget(), 8.0);
   EXPECT_EQ(e.speed(), 10);
   EXPECT_DOUBLE_EQ(e.animationStep(), 0.02);
-#ifdef DRUMSIM
   EXPECT_EQ(e.phi(), 10);
   EXPECT_EQ(e.theta(), 0);
-#else
-  EXPECT_EQ(e.phi(), 0);
-  EXPECT_EQ(e.theta(), 20);
-#endif
 }
 
-TEST(ExperimentWindow, LeftDragTurnsOneDegreePerPixelWithinZeroTo359) {
-  Rig rig(kParGL);
-  ExperimentFGL& e = *rig.experiment;
-  // Bring both flavours to phi 10, theta 0 with a first drag.
+TEST_P(ExperimentWindow, LeftDragTurnsOneDegreePerPixelWithinZeroTo359) {
+  Rig rig(*GetParam(), view());
+  ExperimentFGL& e = rig.experiment;
   e.mouseCallback(GLUT_LEFT_BUTTON, kPressed, 0, 0);
-  const int x = 10 - e.phi(), y = -e.theta();  // the pointer from here on
+  const int x = 0, y = 0;  // the pointer from here on
   e.motionCallback(x, y);
   ASSERT_EQ(e.phi(), 10);
   ASSERT_EQ(e.theta(), 0);
@@ -85,9 +77,9 @@ TEST(ExperimentWindow, LeftDragTurnsOneDegreePerPixelWithinZeroTo359) {
   EXPECT_EQ(e.theta(), 359);
 }
 
-TEST(ExperimentWindow, RightDragZoomsWithinTheDistanceLimits) {
-  Rig rig(kParGL);
-  ExperimentFGL& e = *rig.experiment;
+TEST_P(ExperimentWindow, RightDragZoomsWithinTheDistanceLimits) {
+  Rig rig(*GetParam(), view());
+  ExperimentFGL& e = rig.experiment;
   const int phi = e.phi(), theta = e.theta();
   e.mouseCallback(GLUT_RIGHT_BUTTON, kPressed, 300, 100);
   e.motionCallback(300, 90);  // up 10: nearer
@@ -103,9 +95,9 @@ TEST(ExperimentWindow, RightDragZoomsWithinTheDistanceLimits) {
   EXPECT_EQ(e.theta(), theta);
 }
 
-TEST(ExperimentWindow, WithBothButtonsOnlyTheTurnActsUntilOneIsReleased) {
-  Rig rig(kParGL);
-  ExperimentFGL& e = *rig.experiment;
+TEST_P(ExperimentWindow, WithBothButtonsOnlyTheTurnActsUntilOneIsReleased) {
+  Rig rig(*GetParam(), view());
+  ExperimentFGL& e = rig.experiment;
   e.mouseCallback(GLUT_LEFT_BUTTON, kPressed, 0, 0);
   e.mouseCallback(GLUT_RIGHT_BUTTON, kPressed, 0, 0);
   e.motionCallback(0, 0);  // bring the start angles into range
@@ -129,9 +121,9 @@ TEST(ExperimentWindow, WithBothButtonsOnlyTheTurnActsUntilOneIsReleased) {
   EXPECT_EQ(e.theta(), (theta + 14) % 360);
 }
 
-TEST(ExperimentWindow, MiddleButtonAndPlainMotionChangeNothing) {
-  Rig rig(kParGL);
-  ExperimentFGL& e = *rig.experiment;
+TEST_P(ExperimentWindow, MiddleButtonAndPlainMotionChangeNothing) {
+  Rig rig(*GetParam(), view());
+  ExperimentFGL& e = rig.experiment;
   const int phi = e.phi(), theta = e.theta();
   e.motionCallback(100, 100);
   e.mouseCallback(GLUT_MIDDLE_BUTTON, kPressed, 0, 0);
@@ -142,9 +134,9 @@ TEST(ExperimentWindow, MiddleButtonAndPlainMotionChangeNothing) {
   EXPECT_EQ(e.distance(), 45.0);
 }
 
-TEST(ExperimentWindow, ArrowsSetTheSpeedAndTheAnimationStep) {
-  Rig rig(kParGL);
-  ExperimentFGL& e = *rig.experiment;
+TEST_P(ExperimentWindow, ArrowsSetTheSpeedAndTheAnimationStep) {
+  Rig rig(*GetParam(), view());
+  ExperimentFGL& e = rig.experiment;
   e.specialCallback(GLUT_KEY_UP, 0, 0);
   EXPECT_EQ(e.speed(), 11);
   EXPECT_NEAR(e.animationStep(), 11 * 0.1 * 0.02, 1e-15);
@@ -168,9 +160,9 @@ TEST(ExperimentWindow, ArrowsSetTheSpeedAndTheAnimationStep) {
   EXPECT_NEAR(e.animationStep(), 1003 * 0.1 * 0.02, 1e-12);
 }
 
-TEST(ExperimentWindow, SpaceRestartsTheRunAndKeepsCameraAndSpeed) {
-  Rig rig(kParGL);
-  ExperimentFGL& e = *rig.experiment;
+TEST_P(ExperimentWindow, SpaceRestartsTheRunAndKeepsCameraAndSpeed) {
+  Rig rig(*GetParam(), view());
+  ExperimentFGL& e = rig.experiment;
   e.specialCallback(GLUT_KEY_UP, 0, 0);
   e.mouseCallback(GLUT_RIGHT_BUTTON, kPressed, 0, 0);
   e.motionCallback(0, -7);
@@ -194,9 +186,9 @@ TEST(ExperimentWindow, SpaceRestartsTheRunAndKeepsCameraAndSpeed) {
 // the step then takes several ticks, and when it is done the bed has moved
 // by exactly the animation step; the next tick begins the next step.
 // Freezing the speed stops the bed, and space drops the rest of a step.
-TEST(ExperimentWindow, AStepSpreadOverTicksAdvancesTheBedByTheAnimationStep) {
-  Rig rig(kParGL);
-  ExperimentFGL& e = *rig.experiment;
+TEST_P(ExperimentWindow, AStepSpreadOverTicksAdvancesTheBedByTheAnimationStep) {
+  Rig rig(*GetParam(), view());
+  ExperimentFGL& e = rig.experiment;
   e.setTickBudget(0.0);
   const double step = e.animationStep();
   e.advance();
@@ -222,15 +214,14 @@ TEST(ExperimentWindow, AStepSpreadOverTicksAdvancesTheBedByTheAnimationStep) {
   EXPECT_EQ(e.tFull(), 0.0);
 }
 
-TEST(ExperimentWindowDeathTest, EscapeEndsTheProcessWithStatusZero) {
-  Rig rig(kParGL);
-  EXPECT_EXIT(rig.experiment->keyboardCallback(27, 0, 0), testing::ExitedWithCode(0), "");
+TEST_P(ExperimentWindowDeathTest, EscapeEndsTheProcessWithStatusZero) {
+  Rig rig(*GetParam(), view());
+  EXPECT_EXIT(rig.experiment.keyboardCallback(27, 0, 0), testing::ExitedWithCode(0), "");
 }
 
-#ifdef DRUMSIM
-TEST(ExperimentWindow, AnglesFromTheFileAreKeptAsReadUntilTheFirstLeftDrag) {
-  Rig rig("15 45\n8\n400 -30\n");
-  ExperimentFGL& e = *rig.experiment;
+TEST_P(ExperimentWindow, AnglesFromTheFileAreKeptAsReadUntilTheFirstLeftDrag) {
+  Rig rig(*GetParam(), view(400, -30));
+  ExperimentFGL& e = rig.experiment;
   EXPECT_EQ(e.phi(), 400);
   EXPECT_EQ(e.theta(), -30);
   // Zoom and speed leave them alone.
@@ -247,50 +238,21 @@ TEST(ExperimentWindow, AnglesFromTheFileAreKeptAsReadUntilTheFirstLeftDrag) {
   EXPECT_EQ(e.theta(), 330);
 }
 
-TEST(ExperimentWindowDeathTest, TheAnglesLineIsRequired) {
-  ScopedTempDir dir;
-  EXPECT_EXIT(startUp("15 45\n8\n", "ini/parGL.ini"), testing::ExitedWithCode(1),
-              "Error reading ini/parGL.ini");
-}
-#else
-TEST(ExperimentWindow, TwoLinesAreEnoughAndAThirdIsIgnored) {
-  Rig rig("15 45\n8\n");
-  EXPECT_EQ(rig.experiment->phi(), 0);
-  EXPECT_EQ(rig.experiment->theta(), 20);
-  EXPECT_EQ(rig.experiment->zTarget(), 8.0);
-}
-#endif
-
-TEST(ExperimentWindowDeathTest, ABadWindowFileEndsStartUp) {
-  ScopedTempDir dir;
-  EXPECT_EXIT(startUp("15 45\n", "ini/parGL.ini"), testing::ExitedWithCode(1),
-              "Error reading ini/parGL.ini");
-  // The nearest distance must not lie beyond the farthest.
-  EXPECT_EXIT(startUp("50 45\n8\n0 0\n", "ini/parGL.ini"), testing::ExitedWithCode(1),
-              "Error reading ini/parGL.ini");
-}
-
-TEST(ExperimentWindowDeathTest, AMissingWindowFileEndsStartUp) {
-  ScopedTempDir dir;
-  EXPECT_EXIT(startUp("15 45\n8\n0 0\n", "ini/none.ini"), testing::ExitedWithCode(1),
-              "Error reading ini/none.ini");
-}
-
 // The projection needs a window and its OpenGL context: this test runs under
 // a virtual X server (the window_projection tests) and is skipped elsewhere.
-TEST(ExperimentWindowOnDisplay, AWindowOfHeightZeroKeepsAFiniteProjection) {
+TEST_P(ExperimentWindowOnDisplay, AWindowOfHeightZeroKeepsAFiniteProjection) {
   if (std::getenv("SHOTSIM_WINDOW_DISPLAY") == nullptr) GTEST_SKIP() << "needs a display";
-  Rig rig(kParGL);
+  Rig rig(*GetParam(), view());
   char name[] = "experimentFGLTest";
   char* argv[] = {name, nullptr};
-  rig.experiment->initFGL(1, argv);
+  rig.experiment.initFGL(1, argv);
   GLfloat m[16];
   // Element 0 of the frustum matrix is 2 near / (right - left) = 2 / aspect.
-  rig.experiment->reshapeCallback(800, 400);
+  rig.experiment.reshapeCallback(800, 400);
   glGetFloatv(GL_PROJECTION_MATRIX, m);
   EXPECT_FLOAT_EQ(m[0], 1.0f);
   // A minimised window: no division by its height of 0.
-  rig.experiment->reshapeCallback(800, 0);
+  rig.experiment.reshapeCallback(800, 0);
   glGetFloatv(GL_PROJECTION_MATRIX, m);
   for (int i = 0; i < 16; ++i) EXPECT_TRUE(std::isfinite(m[i])) << "element " << i;
   EXPECT_FLOAT_EQ(m[0], 2.0f);
@@ -298,5 +260,12 @@ TEST(ExperimentWindowOnDisplay, AWindowOfHeightZeroKeepsAFiniteProjection) {
   EXPECT_EQ(glGetError(), static_cast<GLenum>(GL_NO_ERROR));
   glutDestroyWindow(glutGetWindow());
 }
+
+INSTANTIATE_TEST_SUITE_P(Programs, ExperimentWindow, testing_support::everyProgram(),
+                         testing_support::programName);
+INSTANTIATE_TEST_SUITE_P(Programs, ExperimentWindowDeathTest, testing_support::everyProgram(),
+                         testing_support::programName);
+INSTANTIATE_TEST_SUITE_P(Programs, ExperimentWindowOnDisplay, testing_support::everyProgram(),
+                         testing_support::programName);
 
 }  // namespace

@@ -1,143 +1,39 @@
-// The batch program of the flavour under test, run as a researcher runs it:
-// in a directory of parameter files, to its limits or until a signal.
+// The batch program of every program, run as a researcher runs it: in a
+// directory of parameter files, to its limits or until a signal.
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <fcntl.h>
 
 #include <chrono>
 #include <cmath>
-#include <ctime>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <regex>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "experimentScene.h"
+#include "box.h"
+#include "childProcess.h"
+#include "cylinder.h"
 #include "profiles.h"
+#include "scene.h"
 #include "testSupport.h"
 
 namespace {
 
+using testing_support::builtProgram;
+using testing_support::ChildOptions;
+using testing_support::ChildResult;
 using testing_support::fileExists;
 using testing_support::readFile;
+using testing_support::runChild;
+using testing_support::Scene;
 using testing_support::ScopedTempDir;
-
-
-struct Outcome {
-  int status = -1;  // exit status, or 128 + the signal that ended it
-  std::string out;
-  std::string err;
-};
-
-// The build tree: SHOTSIM_BINARY_DIR as CTest sets it, or else the tree
-// that holds this test program (<build>/tests/<test program>).
-std::string buildDirectory() {
-  const char* bin = std::getenv("SHOTSIM_BINARY_DIR");
-  if (bin != nullptr && *bin != '\0') return bin;
-  std::error_code error;
-  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-  return self.parent_path().parent_path().string();
-}
-
-// Runs the batch program in the background; its standard output and error
-// go to files beside the run directory.
-class BatchProcess {
- public:
-  explicit BatchProcess(const std::vector<std::string>& args) {
-    const std::string path = buildDirectory() + "/source/" + kBatch;
-    std::vector<std::string> argv_text{path};
-    argv_text.insert(argv_text.end(), args.begin(), args.end());
-    pid_ = fork();
-    if (pid_ == 0) {
-      const int out = open("batch.out", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int err = open("batch.err", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      const int in = open("/dev/null", O_RDONLY);
-      dup2(out, 1);
-      dup2(err, 2);
-      dup2(in, 0);
-      std::vector<char*> argv;
-      for (std::string& a : argv_text) argv.push_back(&a[0]);
-      argv.push_back(nullptr);
-      execv(path.c_str(), argv.data());
-      _exit(127);
-    }
-  }
-
-  bool started() const { return pid_ > 0; }
-  void signal(int number) const { kill(pid_, number); }
-
-  // True once standard output holds the text, false if not within the time.
-  bool waitForOutput(const std::string& text, std::chrono::seconds limit) const {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
-      if (readFile("batch.out").find(text) != std::string::npos) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
-  }
-
-  // Waits for the end; a run that outlives the limit is killed and fails.
-  Outcome finish(std::chrono::seconds limit) {
-    Outcome outcome;
-    if (!started()) return outcome;
-    const auto end = std::chrono::steady_clock::now() + limit;
-    int wstatus = 0;
-    while (waitpid(pid_, &wstatus, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() > end) {
-        ADD_FAILURE() << kBatch << " still running after " << limit.count() << " s";
-        kill(pid_, SIGKILL);
-        waitpid(pid_, &wstatus, 0);
-        break;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    pid_ = -1;
-    if (WIFEXITED(wstatus)) outcome.status = WEXITSTATUS(wstatus);
-    if (WIFSIGNALED(wstatus)) outcome.status = 128 + WTERMSIG(wstatus);
-    outcome.out = readFile("batch.out");
-    outcome.err = readFile("batch.err");
-    return outcome;
-  }
-
- private:
-  pid_t pid_ = -1;
-};
-
-Outcome runBatch(const std::vector<std::string>& args) {
-  BatchProcess process(args);
-  return process.finish(std::chrono::seconds(120));
-}
-
-// Parameter files of a short, lively run in the directory "run": a few
-// spheres on a vibrating base, partly inelastic.
-Scene livelyScene() {
-  Scene scene;
-  scene.spheres = 12;
-  scene.eta = 0.3;
-  scene.restitution = 0.9;
-  scene.threshold = 1.0;
-  scene.amplitude = 0.5;
-  scene.maps = 1;
-  scene.tstep = 0.02;
-  scene.tmax = 5.0;
-  return scene;
-}
-
-void writeSceneIn(const std::string& directory, const Scene& scene) {
-  std::filesystem::create_directories(directory);
-  std::filesystem::current_path(directory);
-  scene.write();
-  std::filesystem::current_path("..");
-}
+using testing_support::World;
 
 // Lines of a text, the sphere-sphere overlap notices left out (a lively
 // shot may print them at any time).
@@ -168,7 +64,8 @@ void expectStateOf(const std::string& name, int spheres) {
   EXPECT_EQ(lines, spheres) << name;
 }
 
-// observables.dat: the column names of its header, and its rows.
+// A table of numbers with a header line "# " and its column names
+// (observables.dat, profiles.dat).
 struct Table {
   std::vector<std::string> names;
   std::vector<std::vector<std::string>> rows;  // the numbers as written
@@ -198,48 +95,65 @@ Table readTable(const std::string& name) {
   return table;
 }
 
-void expectResultFiles(const std::string& directory, int spheres) {
-  expectStateOf(directory + "/state.out", spheres);
-  EXPECT_EQ(readFile(directory + "/observables.dat").rfind("# t events collisions ", 0), 0u);
-  for (const auto& entry : std::filesystem::directory_iterator(directory)) {
-    EXPECT_NE(entry.path().extension(), ".tmp") << entry.path();
-  }
-  EXPECT_FALSE(readFile(directory + "/top.hist").empty());
-  EXPECT_FALSE(readFile(directory + "/bot.hist").empty());
-#ifdef DRUMSIM
-  EXPECT_FALSE(fileExists(directory + "/top.zone"));
-#else
-  EXPECT_FALSE(readFile(directory + "/top.zone").empty());
-#endif
-}
-
-class BatchRun : public ::testing::Test {
+class BatchRun : public ::testing::TestWithParam<const Program*> {
  protected:
-  ScopedTempDir dir_;
+  const Program& program() const { return *GetParam(); }
+  bool isBox() const { return program().chamber == ChamberKind::kBox; }
+
+  // A short, lively run: a few spheres on a vibrating base, partly
+  // inelastic, impact maps on.
+  Scene lively() const {
+    Scene scene(program());
+    scene.shot.count = 12;
+    scene.shot.packing = 0.3;
+    scene.setRestitution(0.9, 1.0);
+    scene.chamber().amplitude = 0.5;
+    scene.chamber().maps = 1;
+    scene.run.step = 0.02;
+    scene.run.time_limit = 5.0;
+    return scene;
+  }
+
+  ChildResult run(const std::vector<std::string>& args, const std::string& directory = ".",
+                  ChildOptions options = {}) {
+    const std::string batch = builtProgram(program().batch_name);
+    EXPECT_FALSE(batch.empty()) << program().batch_name << " is not built";
+    options.limit = std::chrono::seconds(120);
+    const ChildResult r = runChild(batch, args, directory, options);
+    EXPECT_FALSE(r.timed_out) << program().batch_name << " still running after 120 s";
+    return r;
+  }
+
+  void expectResultFiles(const std::string& directory, int spheres) {
+    expectStateOf(directory + "/state.out", spheres);
+    EXPECT_EQ(readFile(directory + "/observables.dat").rfind("# t events collisions ", 0), 0u);
+    for (const auto& entry : std::filesystem::directory_iterator(directory)) {
+      EXPECT_NE(entry.path().extension(), ".tmp") << entry.path();
+    }
+    EXPECT_FALSE(readFile(directory + "/top.hist").empty());
+    EXPECT_FALSE(readFile(directory + "/bot.hist").empty());
+    EXPECT_EQ(!readFile(directory + "/top.zone").empty(), isBox());
+  }
+
+  ScopedTempDir dir_{testing_support::scratchParent()};
 };
 
-TEST_F(BatchRun, CompleteRunWritesEveryResultFile) {
-  writeSceneIn("run", livelyScene());
-  const Outcome outcome = runBatch({"--seed", "42", "run"});
+TEST_P(BatchRun, CompleteRunWritesEveryResultFile) {
+  lively().writeFiles("run");
+  const ChildResult outcome = run({"--seed", "42", "run"});
   ASSERT_EQ(outcome.status, 0) << outcome.err;
   EXPECT_EQ(outcome.err, "seed: 42\n");
 
+  const std::string word = program().event_word;
+  std::vector<std::string> expected{"Distributing shot randomly... DONE", "Testing for overlaps...",
+                                    "Computing 0 " + word + " / 5 cycles...", ""};
+  if (!isBox()) expected.push_back("Dumping stats... DONE");
+  expected.push_back("Dumping state vector to file... DONE");
   const std::vector<std::string> lines = consoleLines(outcome.out);
-  std::vector<std::string> expected{
-#ifdef DRUMSIM
-      "Distributing shot randomly... DONE", "Testing for overlaps...",
-      "Computing 0 events / 5 cycles...", "", "Dumping stats... DONE",
-      "Dumping state vector to file... DONE"};
-#else
-      "Distributing shot randomly... DONE", "Testing for overlaps...",
-      "Computing 0 collisions / 5 cycles...", "",
-      "Dumping state vector to file... DONE"};
-#endif
   ASSERT_EQ(lines.size(), expected.size()) << outcome.out;
   for (std::size_t i = 0; i < lines.size(); ++i) {
     if (expected[i].empty()) {
-      const std::regex summary(std::string("[1-9][0-9]* ") + kEventWord +
-                               " computed in [0-9.e+-]+ seconds");
+      const std::regex summary("[1-9][0-9]* " + word + " computed in [0-9.e+-]+ seconds");
       EXPECT_TRUE(std::regex_match(lines[i], summary)) << lines[i];
     } else {
       EXPECT_EQ(lines[i], expected[i]);
@@ -249,36 +163,38 @@ TEST_F(BatchRun, CompleteRunWritesEveryResultFile) {
   EXPECT_FALSE(readFile("run/bot.map").empty());
 }
 
-TEST_F(BatchRun, SameSeedRepeatsTheRunExactly) {
-  writeSceneIn("first", livelyScene());
-  writeSceneIn("second", livelyScene());
-  writeSceneIn("third", livelyScene());
-  ASSERT_EQ(runBatch({"first", "--seed", "7"}).status, 0);
-  ASSERT_EQ(runBatch({"--seed=7", "second"}).status, 0);
-  ASSERT_EQ(runBatch({"--seed", "8", "third"}).status, 0);
+// The same seed repeats a run exactly, with either way of giving it, and
+// with the fast engine, the default, given by name; another seed or the
+// reference engine makes another run.
+TEST_P(BatchRun, SameSeedAndEngineRepeatTheRunExactly) {
+  struct Run {
+    std::string directory;
+    std::vector<std::string> args;
+  };
+  const Run runs[] = {{"first", {"first", "--seed", "7"}},
+                      {"second", {"--seed=7", "second"}},
+                      {"fast", {"--seed", "7", "--engine=fast", "fast"}},
+                      {"third", {"--seed", "8", "third"}},
+                      {"reference", {"--seed", "7", "--engine", "reference", "reference"}}};
+  for (const Run& r : runs) {
+    lively().writeFiles(r.directory);
+    ASSERT_EQ(run(r.args).status, 0) << r.directory;
+  }
   const std::string state = readFile("first/state.out");
   EXPECT_FALSE(state.empty());
   EXPECT_EQ(readFile("second/state.out"), state);
   EXPECT_EQ(readFile("second/bot.hist"), readFile("first/bot.hist"));
+  EXPECT_EQ(readFile("fast/state.out"), state);
   EXPECT_NE(readFile("third/state.out"), state);
-}
-
-// The fast engine is the default; the reference loop runs on request.
-TEST_F(BatchRun, EitherEngineRunsOnRequest) {
-  for (const char* name : {"default", "fast", "reference"}) writeSceneIn(name, livelyScene());
-  ASSERT_EQ(runBatch({"--seed", "7", "default"}).status, 0);
-  ASSERT_EQ(runBatch({"--seed", "7", "--engine=fast", "fast"}).status, 0);
-  ASSERT_EQ(runBatch({"--seed", "7", "--engine", "reference", "reference"}).status, 0);
-  EXPECT_EQ(readFile("default/state.out"), readFile("fast/state.out"));
   expectResultFiles("reference", 12);
 }
 
-TEST_F(BatchRun, RunsHereWithTheCalendarTimeAsSeedByDefault) {
-  Scene scene = livelyScene();
-  scene.tmax = 0.5;
-  scene.write();
+TEST_P(BatchRun, RunsHereWithTheCalendarTimeAsSeedByDefault) {
+  Scene scene = lively();
+  scene.run.time_limit = 0.5;
+  scene.writeFiles();
   const long before = static_cast<long>(std::time(nullptr));
-  const Outcome outcome = runBatch({});
+  const ChildResult outcome = run({});
   const long after = static_cast<long>(std::time(nullptr));
   ASSERT_EQ(outcome.status, 0) << outcome.err;
   ASSERT_EQ(outcome.err.rfind("seed: ", 0), 0u) << outcome.err;
@@ -288,7 +204,7 @@ TEST_F(BatchRun, RunsHereWithTheCalendarTimeAsSeedByDefault) {
   expectResultFiles(".", 12);
 }
 
-TEST_F(BatchRun, ShippedParameterFilesAreAccepted) {
+TEST_P(BatchRun, ShippedParameterFilesAreAccepted) {
   const char* source = std::getenv("SHOTSIM_SOURCE_DIR");
   ASSERT_NE(source, nullptr) << "SHOTSIM_SOURCE_DIR is not set";
   std::filesystem::create_directories("run");
@@ -296,7 +212,7 @@ TEST_F(BatchRun, ShippedParameterFilesAreAccepted) {
                         std::filesystem::copy_options::recursive);
   // The shipped run, cut short to half a cycle.
   testing_support::writeFile("run/ini/par.ini", "0\n0.02\n0\n0.5\n");
-  const Outcome outcome = runBatch({"--seed", "3", "run"});
+  const ChildResult outcome = run({"--seed", "3", "run"});
   ASSERT_EQ(outcome.status, 0) << outcome.err;
   std::ifstream shot("run/ini/shot.ini");
   int spheres = 0;
@@ -304,31 +220,18 @@ TEST_F(BatchRun, ShippedParameterFilesAreAccepted) {
   expectResultFiles("run", spheres);
 }
 
-TEST_F(BatchRun, MissingRunParametersEndStartUpWithoutResults) {
-  writeSceneIn("run", livelyScene());
-  std::filesystem::remove("run/ini/par.ini");
-  const Outcome outcome = runBatch({"--seed", "1", "run"});
-  EXPECT_EQ(outcome.status, 1);
-  EXPECT_NE(outcome.err.find("Error reading ini/par.ini\n"), std::string::npos) << outcome.err;
-  EXPECT_FALSE(fileExists("run/state.out"));
-  EXPECT_FALSE(fileExists("run/top.hist"));
-  EXPECT_FALSE(fileExists("run/bot.hist"));
-  EXPECT_FALSE(fileExists("run/observables.dat"));
-}
-
-TEST_F(BatchRun, StopSignalsEndTheRunWithEveryResultWritten) {
+TEST_P(BatchRun, StopSignalsEndTheRunWithEveryResultWritten) {
   const std::pair<int, int> cases[] = {{SIGTERM, 143}, {SIGINT, 130}, {SIGHUP, 129}};
   for (const auto& [signal_number, status] : cases) {
     const std::string dir = "run" + std::to_string(signal_number);
-    Scene scene = livelyScene();
-    scene.tmax = 1e7;  // far longer than anyone waits
-    writeSceneIn(dir, scene);
-    BatchProcess process({"--seed", "5", dir});
-    ASSERT_TRUE(process.started());
-    ASSERT_TRUE(process.waitForOutput("Computing", std::chrono::seconds(60)));
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    process.signal(signal_number);
-    const Outcome outcome = process.finish(std::chrono::seconds(60));
+    Scene scene = lively();
+    scene.run.time_limit = 1e7;  // far longer than anyone waits
+    scene.writeFiles(dir);
+    ChildOptions options;
+    options.signal_after = "Computing";
+    options.signal_number = signal_number;
+    options.signal_delay = std::chrono::milliseconds(200);
+    const ChildResult outcome = run({"--seed", "5", dir}, ".", options);
     EXPECT_EQ(outcome.status, status) << "signal " << signal_number << ": " << outcome.err;
     EXPECT_NE(outcome.out.find(" computed in "), std::string::npos) << outcome.out;
     EXPECT_NE(outcome.out.find("Dumping state vector to file... DONE"), std::string::npos);
@@ -336,25 +239,24 @@ TEST_F(BatchRun, StopSignalsEndTheRunWithEveryResultWritten) {
   }
 }
 
-TEST_F(BatchRun, CollapsingShotEndsWithStatusOneAndItsResults) {
-  Scene scene;
-  scene.spheres = 5;
-  scene.restitution = 0.1;
-  scene.tstep = 0.02;
-  scene.tmax = 1e7;
-  writeSceneIn("run", scene);
-  const auto start = std::chrono::steady_clock::now();
-  const Outcome outcome = runBatch({"--seed", "2", "run"});
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+TEST_P(BatchRun, CollapsingShotEndsWithStatusOneAndItsResults) {
+  Scene scene(program());
+  scene.shot.count = 5;
+  scene.setRestitution(0.1, 1e9);
+  scene.run.step = 0.02;
+  scene.run.time_limit = 1e7;
+  scene.writeFiles("run");
+  const ChildResult outcome = run({"--seed", "2", "run"});
   EXPECT_EQ(outcome.status, 1);
   EXPECT_NE(outcome.err.find("Inelastic collapse at time "), std::string::npos) << outcome.err;
   expectResultFiles("run", 5);
 }
 
-TEST_F(BatchRun, CommandLineHelpAndMistakes) {
-  const Outcome help = runBatch({"--help"});
+TEST_P(BatchRun, CommandLineHelpAndMistakes) {
+  const std::string usage = std::string("Usage: ") + program().batch_name;
+  const ChildResult help = run({"--help"});
   EXPECT_EQ(help.status, 0);
-  EXPECT_NE(help.out.find(std::string("Usage: ") + kBatch), std::string::npos);
+  EXPECT_NE(help.out.find(usage), std::string::npos);
   EXPECT_EQ(help.err, "");
 
   const std::vector<std::vector<std::string>> mistakes{
@@ -365,17 +267,17 @@ TEST_F(BatchRun, CommandLineHelpAndMistakes) {
       {"--profiles", "-1"}, {"--profile-bin", "0.5"}, {"--profiles", "1", "--profile-phases", "0"},
       {"--profiles=1", "--profile-phases=1001"}, {"--profiles", "1", "--profile-bin", "0"}};
   for (const auto& args : mistakes) {
-    const Outcome outcome = runBatch(args);
+    const ChildResult outcome = run(args);
     EXPECT_EQ(outcome.status, 2) << args[0];
-    EXPECT_NE(outcome.err.find(std::string("Usage: ") + kBatch), std::string::npos);
+    EXPECT_NE(outcome.err.find(usage), std::string::npos);
     EXPECT_EQ(outcome.out, "");
   }
   EXPECT_FALSE(fileExists("state.out"));
 }
 
-TEST_F(BatchRun, ObservablesHaveARowPerStepThatBalancesMomentumAndEnergy) {
-  writeSceneIn("run", livelyScene());
-  const Outcome outcome = runBatch({"--seed", "4", "run"});
+TEST_P(BatchRun, ObservablesHaveARowPerStepThatBalancesMomentumAndEnergy) {
+  lively().writeFiles("run");
+  const ChildResult outcome = run({"--seed", "4", "run"});
   ASSERT_EQ(outcome.status, 0) << outcome.err;
   const Table table = readTable("run/observables.dat");
   const std::vector<std::string> columns{
@@ -418,13 +320,13 @@ TEST_F(BatchRun, ObservablesHaveARowPerStepThatBalancesMomentumAndEnergy) {
               1e-9);
   EXPECT_GT(table.value(last, "energy_lost"), 0.0);
   EXPECT_GT(table.value(last, "energy_base"), 0.0);  // the vibrating base feeds the shot
-  EXPECT_NE(outcome.out.find(table.rows[last][1] + " " + kEventWord + " computed in"),
+  EXPECT_NE(outcome.out.find(table.rows[last][1] + " " + program().event_word + " computed in"),
             std::string::npos);
 
   // With an interval, a row after the first step at or past each whole
   // cycle, the end of the run included.
-  writeSceneIn("sparse", livelyScene());
-  ASSERT_EQ(runBatch({"--seed", "4", "--observe-every", "1", "sparse"}).status, 0);
+  lively().writeFiles("sparse");
+  ASSERT_EQ(run({"--seed", "4", "--observe-every", "1", "sparse"}).status, 0);
   const Table sparse = readTable("sparse/observables.dat");
   ASSERT_GE(sparse.rows.size(), 6u);
   ASSERT_LE(sparse.rows.size(), 7u);  // 7: the last step ended past 5
@@ -434,33 +336,42 @@ TEST_F(BatchRun, ObservablesHaveARowPerStepThatBalancesMomentumAndEnergy) {
   EXPECT_EQ(sparse.rows.back(), table.rows.back());  // the same run, seen less often
 }
 
+// The profiles' grid of the scene's chamber.
+ProfileGrid gridOf(const Chamber& chamber, double diameter, double width, int phases) {
+  if (const Box* box = dynamic_cast<const Box*>(&chamber)) {
+    return profileGrid(*box, diameter, width, phases);
+  }
+  return profileGrid(dynamic_cast<const Cylinder&>(chamber), diameter, width, phases);
+}
+
 // profiles.dat of a shaken bed, by the parts of the base's cycle: from the
 // skip time on, each step's state of the whole bed, averaged as the
 // steady-state tests average their profiles (the same run replayed here,
 // sampled the same way, gives the same file), and in each part of the cycle
 // the shares of the bins add up to the whole bed.
-TEST_F(BatchRun, ProfilesAverageTheBedFromTheSkipTimeInPartsOfTheBaseCycle) {
-  writeSceneIn("run", livelyScene());
-  const Outcome outcome = runBatch({"--seed", "9", "--profiles", "2", "--profile-phases", "4",
-                                    "--profile-bin", "0.5", "run"});
+TEST_P(BatchRun, ProfilesAverageTheBedFromTheSkipTimeInPartsOfTheBaseCycle) {
+  lively().writeFiles("run");
+  const ChildResult outcome = run({"--seed", "9", "--profiles", "2", "--profile-phases", "4",
+                                   "--profile-bin", "0.5", "run"});
   ASSERT_EQ(outcome.status, 0) << outcome.err;
 
-  std::filesystem::current_path("run");
   std::ostringstream expected;
   {
-    World world(9, Experiment::Engine::kFast);
-    ProfileAccumulator profiles(profileGrid(world.chamber, world.shot.diam(), 0.5, 4));
+    ScopedTempDir replay{testing_support::scratchParent()};
+    World world(lively(), 9, Experiment::Engine::kFast);
+    ProfileAccumulator profiles(gridOf(*world.chamber, world.shot.diam(), 0.5, 4));
     const double dt = world.experiment.tStep();
     while (world.experiment.tFull() < world.experiment.tMax()) {
       world.experiment.makeStep(dt);
       if (!pastSkip(world.experiment.tFull(), 2.0)) continue;
       profiles.sample(world.shot.n(), world.shot.r_chunk(), world.shot.v_chunk(),
-                      basePhase(world.chamber.baseHeight(), world.chamber.baseDirection(),
-                                world.chamber.baseAmplitude()));
+                      basePhase(world.chamber->baseHeight(), world.chamber->baseDirection(),
+                                world.chamber->baseAmplitude()));
     }
     profiles.write(expected);
+    testing::internal::CaptureStdout();  // the replay's closing lines
   }
-  std::filesystem::current_path("..");
+  testing::internal::GetCapturedStdout();
   EXPECT_EQ(readFile("run/profiles.dat"), expected.str());
 
   // A sample after every step from time 2 to the end of the run.
@@ -482,21 +393,14 @@ TEST_F(BatchRun, ProfilesAverageTheBedFromTheSkipTimeInPartsOfTheBaseCycle) {
   EXPECT_EQ(total, std::round((t_end - 2.0) / 0.02) + 1.0);
 }
 
-TEST_F(BatchRun, ObservablesThatCannotBePutInPlaceAreReported) {
-  writeSceneIn("run", livelyScene());
-  std::filesystem::create_directories("run/observables.dat");
-  const Outcome outcome = runBatch({"--seed", "4", "run"});
-  EXPECT_EQ(outcome.status, 1);
-  EXPECT_NE(outcome.err.find("Error writing observables.dat\n"), std::string::npos)
-      << outcome.err;
-  expectStateOf("run/state.out", 12);  // the other results are still written
-}
-
-TEST_F(BatchRun, RunDirectoryThatCannotBeEnteredIsReported) {
-  const Outcome outcome = runBatch({"no-such-directory"});
+TEST_P(BatchRun, RunDirectoryThatCannotBeEnteredIsReported) {
+  const ChildResult outcome = run({"no-such-directory"});
   EXPECT_EQ(outcome.status, 1);
   EXPECT_NE(outcome.err.find("no-such-directory"), std::string::npos) << outcome.err;
   EXPECT_EQ(outcome.out, "");
 }
+
+INSTANTIATE_TEST_SUITE_P(Programs, BatchRun, testing_support::everyProgram(),
+                         testing_support::programName);
 
 }  // namespace

@@ -1,0 +1,240 @@
+// Every input file of every program, batch and window alike, fed wrong: the
+// program ends within seconds with the file's message and status 1 and
+// nothing else on standard error (so no sanitizer report either), and
+// leaves the earlier result files of its directory as the moment of the
+// failure allows. The window program is run without a display: its start-up
+// must fail before it needs one, and with good files it must get as far as
+// the window. Which values each file is refused for, and what the reading
+// convention accepts, are tested on the readers (parameterFilesTest,
+// experimentTest); here the programs.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "childProcess.h"
+#include "scene.h"
+#include "testSupport.h"
+
+namespace {
+
+using testing_support::builtProgram;
+using testing_support::ChildOptions;
+using testing_support::ChildResult;
+using testing_support::runChild;
+using testing_support::Scene;
+using testing_support::ScopedTempDir;
+using testing_support::Snapshot;
+using testing_support::snapshot;
+using testing_support::writeFile;
+
+const std::string kGarbage = std::string("\x7f" "ELF\x02\x01\x01\x00\xff\xfe\x00\x01\x80\x90\xa0", 16) +
+                             "\x7f" "ELF";
+
+// When a start-up failure comes, and so what it leaves of the earlier
+// result files: nothing touched while the files are read; once the chamber
+// is built, its impact maps are open and emptied; once the first run is
+// prepared, drumsim has also written its (empty) histograms.
+enum class Stage { Reading, ChamberBuilt, RunPrepared };
+
+class BadInput : public ::testing::TestWithParam<const Program*> {
+ protected:
+  const Program& program() const { return *GetParam(); }
+
+  // A short run (a tenth of a cycle) of 12 spheres with impact maps on,
+  // from a state file: two layers of a 3 x 2 grid at rest.
+  Scene good() const {
+    Scene scene(program());
+    scene.shot.count = 12;
+    scene.shot.packing = 0.3;
+    scene.setRestitution(0.9, 1.0);
+    scene.chamber().amplitude = 0.5;
+    scene.chamber().gravity = 3.924;
+    scene.chamber().tolerance = 0.001;
+    scene.chamber().maps = 1;
+    scene.run.step = 0.02;
+    scene.run.time_limit = 0.1;
+    for (int z : {0, 2})
+      for (int y : {-3, 3})
+        for (int x : {-3, 0, 3})
+          scene.state += std::to_string(x) + " " + std::to_string(y) + " " +
+                         std::to_string(z) + " 0.1 0 0\n";
+    return scene;
+  }
+
+  // The files the program reads, in its order: the batch program reads no
+  // drawing files.
+  std::vector<std::string> filesRead(bool batch) const {
+    if (batch) return {"ini/par.ini", "ini/shot.ini", program().chamber_file, "start.state"};
+    return {"ini/par.ini",        "ini/shot.ini",     "ini/shotGL.ini", program().chamber_file,
+            program().chamber_draw_file, "start.state", "ini/parGL.ini"};
+  }
+
+  static Stage stageOf(const std::string& file, const Program& program) {
+    if (file == program.chamber_draw_file) return Stage::ChamberBuilt;
+    if (file == "start.state" || file == "ini/parGL.ini") return Stage::RunPrepared;
+    return Stage::Reading;
+  }
+
+  // Runs the program in a fresh directory holding the scene's files,
+  // replaced by `files` ("" text: the file is missing), and the result files
+  // of an earlier run. Checks the refusal: status 1, "Error reading <file>"
+  // on standard error or `last_line` at the end of standard output, the
+  // files left as the stage allows.
+  void expectRefused(bool batch, const Scene& scene,
+                     const std::vector<std::pair<std::string, std::string>>& files,
+                     const std::string& failing, Stage stage,
+                     const std::string& last_line = "") {
+    const std::string name = batch ? program().batch_name : program().name;
+    const std::string label = name + ", " + failing + (last_line.empty() ? "" : ": " + last_line);
+    const std::string dir = layOut(scene, files);
+    const Snapshot before = snapshot(dir);
+    const ChildResult r = run(batch, dir, false);
+    ASSERT_FALSE(r.timed_out) << label << ": still running after 10 s";
+    EXPECT_EQ(r.status, 1) << label;
+    const std::string seed = batch ? "seed: 1\n" : "";
+    if (last_line.empty()) {
+      EXPECT_EQ(r.err, seed + "Error reading " + failing + "\n") << label;
+    } else {
+      EXPECT_EQ(r.err, seed) << label;
+      const std::string last = last_line + "\n";
+      EXPECT_TRUE(r.out.size() >= last.size() &&
+                  r.out.compare(r.out.size() - last.size(), last.size(), last) == 0)
+          << label << "\n" << r.out;
+    }
+    Snapshot expected = before;
+    if (stage != Stage::Reading) expected["top.map"] = expected["bot.map"] = "";
+    if (stage == Stage::RunPrepared && program().run_start == RunStart::kStateFileEveryRun) {
+      expected["top.hist"] = expected["bot.hist"] =
+          "# 0 hits\n# 1 0 0 block, lines, blanks\n# 3 columns (density, pressure, energy)\n";
+    }
+    EXPECT_EQ(snapshot(dir), expected) << label;
+  }
+
+  std::string layOut(const Scene& scene,
+                     const std::vector<std::pair<std::string, std::string>>& files) {
+    const std::string dir = "run" + std::to_string(++runs_);
+    scene.writeFiles(dir);
+    for (const auto& [file, text] : files) {
+      if (text.empty()) {
+        std::remove((dir + "/" + file).c_str());
+      } else {
+        writeFile(dir + "/" + file, text);
+      }
+    }
+    for (const char* earlier : {"state.out", "top.map", "bot.map", "top.hist", "bot.hist", "top.zone"}) {
+      writeFile(dir + "/" + earlier, std::string("earlier ") + earlier + "\n");
+    }
+    return dir;
+  }
+
+  ChildResult run(bool batch, const std::string& dir, bool accepted) {
+    const std::string path = builtProgram(batch ? program().batch_name : program().name);
+    EXPECT_FALSE(path.empty()) << "not built";
+    ChildOptions options;
+    options.unset = {"DISPLAY", "WAYLAND_DISPLAY"};
+    options.limit = std::chrono::seconds(10);
+    // Without a display the window program ends in the window toolkit;
+    // that exit path is no start-up failure, and the toolkit's own blocks
+    // are no concern here.
+    if (accepted && !batch) options.set = {"ASAN_OPTIONS=detect_leaks=0"};
+    return runChild(path, batch ? std::vector<std::string>{"--seed", "1"} : std::vector<std::string>{},
+                    dir, options);
+  }
+
+  bool windowBuilt() const { return !builtProgram(program().name).empty(); }
+
+  ScopedTempDir dir_{testing_support::scratchParent()};
+  int runs_ = 0;
+};
+
+// With every file spoiled, the program reports the first it reads; with
+// that one mended, the next; and so on through its reading order, each
+// failure leaving the files its moment allows. A missing first file is
+// refused as a spoiled one.
+TEST_P(BadInput, FilesAreRefusedOneAtATimeInTheOrderTheyAreRead) {
+  for (bool batch : {true, false}) {
+    if (!batch && !windowBuilt()) continue;
+    const std::vector<std::string> order = filesRead(batch);
+    for (std::size_t k = 0; k < order.size(); ++k) {
+      std::vector<std::pair<std::string, std::string>> spoiled;
+      for (std::size_t j = k; j < order.size(); ++j) spoiled.push_back({order[j], kGarbage});
+      expectRefused(batch, good(), spoiled, order[k], stageOf(order[k], program()));
+    }
+    // The run parameters missing altogether: refused before anything is written.
+    expectRefused(batch, good(), {{"ini/par.ini", ""}}, "ini/par.ini", Stage::Reading);
+  }
+}
+
+// The faults that are no fault of a file's reading: a state file that is
+// missing, holds a sphere outside the chamber or two in one place, and a
+// chamber too narrow for one sphere (known once the diameter is).
+TEST_P(BadInput, StartsThatCannotBePlacedAreRefused) {
+  const std::string state = good().state;
+  // The state with one number replaced: sphere `line`, value `field`.
+  auto replaced = [&state](int line, int field, const std::string& token) {
+    std::string text, row;
+    std::istringstream is(state);
+    for (int i = 0; std::getline(is, row); ++i) {
+      if (i == line) {
+        std::istringstream words(row);
+        std::string word, rebuilt;
+        for (int j = 0; words >> word; ++j) rebuilt += (j ? " " : "") + (j == field ? token : word);
+        row = rebuilt;
+      }
+      text += row + "\n";
+    }
+    return text;
+  };
+  Scene narrow = good();
+  narrow.box.half_x = 0.4;
+  narrow.cylinder.radius = 0.5;
+  for (bool batch : {true, false}) {
+    if (!batch && !windowBuilt()) continue;
+    expectRefused(batch, good(), {{"start.state", ""}}, "start.state", Stage::RunPrepared);
+    expectRefused(batch, good(), {{"start.state", replaced(4, 0, "10")}}, "start.state",
+                  Stage::RunPrepared, "NOT IN CHAMBER");
+    expectRefused(batch, good(), {{"start.state", replaced(4, 2, "-1")}}, "start.state",
+                  Stage::RunPrepared, "NOT IN CHAMBER");
+    expectRefused(batch, good(), {{"start.state", replaced(7, 0, "-2.5")}}, "start.state",
+                  Stage::RunPrepared, "OVERLAP");
+    expectRefused(batch, narrow, {}, program().chamber_file, Stage::RunPrepared);
+  }
+}
+
+// cratesim's window file has two lines (a third is comment), drumsim's
+// needs its third, the camera's turn and tilt.
+TEST_P(BadInput, TheWindowFileHasTheProgramsLines) {
+  if (!windowBuilt()) GTEST_SKIP() << program().name << " is not built";
+  const std::pair<std::string, std::string> two_lines{"ini/parGL.ini", "15 45\n8\n"};
+  if (program().view_angles) {
+    expectRefused(false, good(), {two_lines}, "ini/parGL.ini", Stage::RunPrepared);
+  } else {
+    const ChildResult r = run(false, layOut(good(), {two_lines}), true);
+    EXPECT_EQ(r.err.find("Error reading"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("failed to open display"), std::string::npos) << r.err;
+  }
+}
+
+// Good files: the batch program runs to its limits, the window program gets
+// as far as opening its window and is stopped there by the missing display.
+TEST_P(BadInput, GoodFilesRun) {
+  const std::string dir = layOut(good(), {});
+  ChildResult r = run(true, dir, true);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "seed: 1\n");
+  EXPECT_NE(snapshot(dir)["state.out"], "earlier state.out\n");
+  if (!windowBuilt()) return;
+  r = run(false, dir, true);
+  EXPECT_NE(r.out.find("Testing for overlaps...\n"), std::string::npos) << r.out;
+  EXPECT_EQ(r.err.find("Error reading"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("failed to open display"), std::string::npos) << r.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Programs, BadInput, testing_support::everyProgram(),
+                         testing_support::programName);
+
+}  // namespace

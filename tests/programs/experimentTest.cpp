@@ -1,0 +1,392 @@
+// The event loop of every program: steps, batch runs, how runs start and
+// restart, and the guard against inelastic collapse.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "experiment.h"
+#include "lifecycle.h"
+#include "scene.h"
+#include "testSupport.h"
+
+namespace {
+
+using testing_support::fileExists;
+using testing_support::restingAt;
+using testing_support::Scene;
+using testing_support::ScopedTempDir;
+using testing_support::World;
+
+// Collects what the console shows on standard output while it lives.
+class CoutCapture {
+ public:
+  CoutCapture() : previous_(std::cout.rdbuf(text_.rdbuf())) {}
+  ~CoutCapture() { std::cout.rdbuf(previous_); }
+  std::string text() const { return text_.str(); }
+
+ private:
+  std::ostringstream text_;
+  std::streambuf* previous_;
+};
+
+class ExperimentTest : public ::testing::TestWithParam<const Program*> {
+ protected:
+  const Program& program() const { return *GetParam(); }
+  Scene scene() const { return Scene(program()); }
+  // A sphere dropped from height 1 with gravity 2 onto a base at rest lands
+  // at time 1 with speed 2 and, fully elastic, bounces every 2 time units.
+  Scene droppedSphere() const {
+    Scene s = scene();
+    s.state = restingAt(1.0);
+    return s;
+  }
+  std::string word() const { return program().event_word; }
+  ScopedTempDir dir_;
+};
+
+TEST_P(ExperimentTest, EventAtTheEndOfAStepWaitsForTheNextStep) {
+  World world(droppedSphere());
+  ASSERT_EQ(world.experiment.tNext(), 1.0);
+
+  world.experiment.makeStep(1.0);
+  EXPECT_EQ(world.experiment.eventCount(), 0);
+  EXPECT_EQ(world.experiment.tNext(), 0.0);
+  EXPECT_EQ(world.shot.tNext(), 0.0);
+  EXPECT_EQ(world.experiment.tFull(), 1.0);
+  EXPECT_EQ(world.z(), 0.0);  // touching the base, still falling
+  EXPECT_EQ(world.vz(), -2.0);
+
+  // The landing opens the next step; the sphere then rises for 0.25.
+  world.experiment.makeStep(0.25);
+  EXPECT_EQ(world.experiment.eventCount(), 1);
+  EXPECT_NEAR(world.z(), 2.0 * 0.25 - 0.25 * 0.25, 1e-12);
+  EXPECT_NEAR(world.vz(), 1.5, 1e-12);
+  EXPECT_NEAR(world.experiment.tNext(), 2.0 - 0.25, 1e-12);  // flight of 2
+}
+
+TEST_P(ExperimentTest, StepSpanningSeveralBouncesCarriesThemOutInOrder) {
+  World world(droppedSphere());
+  // Landings at 1, 3 and 5; at 6.5 the sphere is 1.5 into its third flight.
+  world.experiment.makeStep(6.5);
+  EXPECT_EQ(world.experiment.eventCount(), 3);
+  EXPECT_NEAR(world.experiment.tFull(), 6.5, 1e-12);
+  EXPECT_NEAR(world.z(), 2.0 * 1.5 - 1.5 * 1.5, 1e-12);
+  EXPECT_NEAR(world.vz(), -1.0, 1e-12);
+  EXPECT_NEAR(world.experiment.tNext(), 0.5, 1e-12);
+  EXPECT_EQ(world.experiment.tNext(), world.shot.tNext());
+}
+
+TEST_P(ExperimentTest, ZeroStepLeavesShotAndClockAlone) {
+  Scene s = scene();
+  s.shot.count = 20;
+  World world(s, 7);
+  world.experiment.makeStep(1.3);
+  ASSERT_GE(world.experiment.tNext(), 0.0);
+  const std::vector<double> r = world.positions();
+  const std::vector<double> v = world.velocities();
+  const double t = world.experiment.tFull();
+  const int events = world.experiment.eventCount();
+  const double tnext = world.experiment.tNext();
+
+  world.experiment.makeStep(0.0);
+  EXPECT_EQ(world.positions(), r);
+  EXPECT_EQ(world.velocities(), v);
+  EXPECT_EQ(world.experiment.tFull(), t);
+  EXPECT_EQ(world.experiment.eventCount(), events);
+  EXPECT_EQ(world.experiment.tNext(), tnext);
+}
+
+TEST_P(ExperimentTest, ImpactPredictedInThePastIsCarriedOutAtOnce) {
+  // Just below the base (within the tolerance 0.01) and still sinking: the
+  // sphere met the base a moment ago, at a negative time.
+  Scene s = scene();
+  s.state = "0 0 -0.001 0 0 -1\n";
+  World world(s);
+  const double t_impact = (-1.0 + std::sqrt(1.0 - 2.0 * 2.0 * 0.001)) / 2.0;
+  ASSERT_NEAR(world.experiment.tNext(), t_impact, 1e-15);
+  ASSERT_LT(t_impact, 0.0);
+
+  // Even a zero step goes back to the impact, rebounds from there, and
+  // flies forward again to where it started: the clock ends where it was.
+  const double s_back = -t_impact;
+  world.experiment.makeStep(0.0);
+  EXPECT_EQ(world.experiment.eventCount(), 1);
+  EXPECT_NEAR(world.experiment.tFull(), 0.0, 1e-15);
+  EXPECT_NEAR(world.vz(), 1.0 - 4.0 * s_back, 1e-12);
+  EXPECT_NEAR(world.z(), s_back - 3.0 * s_back * s_back, 1e-12);
+
+  world.experiment.makeStep(0.5);
+  EXPECT_NEAR(world.experiment.tFull(), 0.5, 1e-12);
+  EXPECT_EQ(world.experiment.eventCount(), 1);
+}
+
+// Batch runs to their limits, with the console lines in the program's word.
+TEST_P(ExperimentTest, ARunGoesOnUntilBothLimitsAreReached) {
+  struct Case {
+    const char* scenario;
+    double step;
+    int event_limit;
+    double time_limit;
+    int events;  // carried out
+    double t;    // simulated at the end
+  };
+  const Case cases[] = {
+      // Twelve steps of 0.35; the landings at 1 and 3 fall inside.
+      {"time limit alone", 0.35, 0, 4.0, 2, 4.2},
+      // The fifth landing, at 9, falls in the twelfth step, ending at 9.6.
+      {"event limit alone", 0.8, 5, 0.0, 5, 9.6},
+      {"limits already reached", 0.5, 0, 0.0, 0, 0.0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.scenario);
+    Scene s = droppedSphere();
+    s.run.step = c.step;
+    s.run.event_limit = c.event_limit;
+    s.run.time_limit = c.time_limit;
+    World world(s);
+    CoutCapture console;
+    world.experiment.fullRun();
+    EXPECT_EQ(world.experiment.eventCount(), c.events);
+    EXPECT_NEAR(world.experiment.tFull(), c.t, 1e-9);
+    std::ostringstream limits;
+    limits << "Computing " << c.event_limit << " " << word() << " / " << c.time_limit
+           << " cycles...\n"
+           << c.events << " " << word() << " computed in ";
+    EXPECT_EQ(console.text().substr(0, limits.str().size()), limits.str());
+    EXPECT_EQ(console.text().substr(console.text().size() - 9), " seconds\n");
+  }
+}
+
+TEST_P(ExperimentTest, ARunDoesNotResetItsCounters) {
+  Scene s = droppedSphere();
+  s.run.time_limit = 0.0;
+  World world(s);
+  // Once the limits are met, the next run is empty and reports the counter
+  // as it stands.
+  world.experiment.makeStep(3.5);
+  CoutCapture console;
+  world.experiment.fullRun();
+  EXPECT_EQ(world.experiment.tFull(), 3.5);
+  EXPECT_NE(console.text().find("\n2 " + word() + " computed in "), std::string::npos);
+}
+
+// Lets a given number of steps happen, then asks to stop.
+class StepCounter : public RunMonitor {
+ public:
+  explicit StepCounter(int allowed) : allowed_(allowed) {}
+  bool continueRun(const Experiment& experiment) override {
+    ++steps_;
+    seen_time_ = experiment.tFull();
+    return steps_ < allowed_;
+  }
+  void runEnded(const Experiment&) override { ++ended_; }
+  int steps_ = 0;
+  int ended_ = 0;
+  double seen_time_ = -1.0;
+
+ private:
+  int allowed_;
+};
+
+TEST_P(ExperimentTest, MonitorIsAskedAfterEveryStepAndCanStopTheRun) {
+  Scene s = droppedSphere();
+  s.run.step = 0.25;
+  s.run.time_limit = 100.0;
+  World world(s);
+  StepCounter monitor(3);
+  world.experiment.setMonitor(&monitor);
+  CoutCapture console;
+  world.experiment.fullRun();
+  EXPECT_EQ(monitor.steps_, 3);
+  EXPECT_EQ(monitor.ended_, 1);
+  EXPECT_EQ(world.experiment.tFull(), 0.75);
+  EXPECT_EQ(monitor.seen_time_, 0.75);
+  // The run still reports what it computed.
+  EXPECT_NE(console.text().find("0 " + word() + " computed in "), std::string::npos);
+}
+
+// With either engine, at random or from a state file: a reset starts the
+// run again at time zero with no events, every sphere inside the chamber;
+// where every run starts from the file, where the file puts it.
+TEST_P(ExperimentTest, ResetStartsAgainFromTimeZeroWithNoEvents) {
+  const std::vector<double> r{-2, -2, 1, 2, -2, 1, -2, 2, 1, 2, 2, 1};
+  const std::vector<double> v{1, 0, 0, 0, 1, 0, 0, 0, 1, 1, 1, 1};
+  for (Experiment::Engine engine : {Experiment::Engine::kReference, Experiment::Engine::kFast}) {
+    for (bool from_file : {false, true}) {
+      const std::string label = std::string(engine == Experiment::Engine::kFast ? "fast" : "reference") +
+                                (from_file ? ", from the state file" : ", at random");
+      ScopedTempDir dir;
+      Scene s = scene();
+      s.shot.count = from_file ? 4 : 20;
+      if (from_file) s.state = testing_support::stateText(r, v);
+      World world(s, 3, engine);
+      world.experiment.makeStep(2.0);
+      ASSERT_GT(world.experiment.eventCount(), 0) << label;
+
+      world.experiment.reset();
+      EXPECT_EQ(world.experiment.eventCount(), 0) << label;
+      EXPECT_EQ(world.experiment.tFull(), 0.0) << label;
+      if (engine == Experiment::Engine::kReference) {
+        EXPECT_EQ(world.experiment.tNext(), world.shot.tNext()) << label;
+        EXPECT_EQ(world.shot.collision(), 0) << label;
+      }
+      for (int i = 0; i < world.shot.n(); ++i) {
+        EXPECT_FALSE(world.chamber->isOutside(world.shot.r_chunk() + 3 * i)) << label << ", sphere " << i;
+      }
+      if (from_file && program().run_start == RunStart::kStateFileEveryRun) {
+        EXPECT_EQ(world.positions(), r) << label;
+        EXPECT_EQ(world.velocities(), v) << label;
+      }
+    }
+  }
+}
+
+// How runs start: drumsim resets the chamber before every run, the first
+// included, and starts each from the state file; cratesim starts the first
+// run as it is and places every later one at random.
+TEST_P(ExperimentTest, RunsStartAsTheProgramSays) {
+  const bool every_run = program().run_start == RunStart::kStateFileEveryRun;
+  Scene s = scene();
+  s.state = "1.5 -2 3 0.25 0 0\n";
+  World world(s);
+  // drumsim's first reset wrote the (still empty) histograms of the run before.
+  EXPECT_EQ(fileExists("top.hist"), every_run);
+  EXPECT_EQ(fileExists("bot.hist"), every_run);
+  const std::vector<double> r0{1.5, -2.0, 3.0};
+  const std::vector<double> v0{0.25, 0.0, 0.0};
+  EXPECT_EQ(world.positions(), r0);
+  EXPECT_EQ(world.velocities(), v0);
+
+  for (int run = 0; run < 2; ++run) {
+    SCOPED_TRACE(run);
+    world.experiment.makeStep(2.5);
+    ASSERT_NE(world.positions(), r0);
+    world.experiment.reset();
+    EXPECT_TRUE(fileExists("top.hist"));
+    EXPECT_EQ(world.experiment.eventCount(), 0);
+    EXPECT_EQ(world.experiment.tFull(), 0.0);
+    if (every_run) {
+      EXPECT_EQ(world.positions(), r0);
+      EXPECT_EQ(world.velocities(), v0);
+    } else {
+      // At random in the thin starting layer near the base.
+      EXPECT_LT(world.z(), 1.0);
+      EXPECT_FALSE(world.chamber->isOutside(world.shot.r_chunk()));
+    }
+  }
+  // The state file is read again only where every run starts from it.
+  std::remove("start.state");
+  if (every_run) {
+    EXPECT_EXIT(world.experiment.reset(), ::testing::ExitedWithCode(1),
+                "Error reading start.state\n");
+  } else {
+    world.experiment.reset();
+    EXPECT_EQ(world.experiment.tFull(), 0.0);
+  }
+}
+
+// A state file lists six numbers per sphere, laid out on lines as they
+// come; numbers after the last sphere are no concern.
+TEST_P(ExperimentTest, StateFilesAreReadWhateverTheirLayout) {
+  const std::vector<double> r{0, 0, 1, 3, 0, 1}, v{0.5, 0, 0, 0, 0, -0.25};
+  const char* const layouts[] = {
+      "0 0 1 0.5 0 0\n3 0 1 0 0 -0.25\n",
+      "0 0 1 0.5 0 0 3 0 1 0 0 -0.25",                // all on one line
+      "0 0 1 0.5 0 0\r\n3 0 1 0 0 -0.25\r\n",       // Windows line ends
+      "0 0\n1 0.5\n0 0 3 0 1 0 0 -0.25\n1 2 3 4 5 6 7\n"};  // more than needed
+  for (const char* layout : layouts) {
+    Scene s = scene();
+    s.shot.count = 2;
+    s.state = layout;
+    World world(s);
+    EXPECT_EQ(world.positions(), r) << layout;
+    EXPECT_EQ(world.velocities(), v) << layout;
+  }
+}
+
+TEST_P(ExperimentTest, UnreadableStateFileIsFatal) {
+  const char* const contents[] = {
+      nullptr,              // missing
+      "0 0 1 0 0 0\n",      // one sphere short
+      "0 0 1 zero 0 0\n",   // a word among the numbers
+      "0 0 1 0 0 0\n3 0 1 0 0\n",  // ends inside a sphere
+      "0 0 1 0 0 0\n3 0 nan 0 0 0\n", "0 0 1 0 0 0\n3 0 1 inf 0 0\n",
+      "0 0 1 0 0 0\n3 0 1 0 0 -inf\n",
+      "0 0 1 0 0 0\n1e400 0 1 0 0 0\n"};  // beyond a double
+  for (const char* content : contents) {
+    Scene s = scene();
+    s.shot.count = 2;
+    s.run.restart = 1;
+    s.run.state_file = "start.state";
+    std::remove("start.state");
+    if (content != nullptr) testing_support::writeFile("start.state", content);
+    EXPECT_EXIT(World{s}, ::testing::ExitedWithCode(1), "Error reading start.state\n")
+        << (content ? content : "missing");
+  }
+}
+
+TEST(CollapseGuard, CountsOnlyUnbrokenRunsOfStalledEvents) {
+  CollapseGuard guard(1e-12, 3);
+  EXPECT_FALSE(guard.stalled(0.0));
+  EXPECT_FALSE(guard.stalled(-1e-13));  // a tiny step back stalls too
+  EXPECT_FALSE(guard.stalled(5e-13));
+  EXPECT_TRUE(guard.stalled(0.0));  // the fourth in a row
+  guard.clear();
+  EXPECT_FALSE(guard.stalled(0.0));
+  EXPECT_FALSE(guard.stalled(0.0));
+  EXPECT_FALSE(guard.stalled(0.0));
+  EXPECT_FALSE(guard.stalled(1e-12));  // time moved on: counting starts again
+  EXPECT_FALSE(guard.stalled(0.0));
+  EXPECT_FALSE(guard.stalled(-2e-12));
+  EXPECT_EQ(guard.count(), 0);
+}
+
+// Runs a scene as a program does: objects that the normal exit path
+// destroys, and the run phase entered once they are built.
+void runAsProgram(const Scene& scene) {
+  static World world(scene, 5);
+  lifecycle::beginRun();
+  std::cout.setstate(std::ios::failbit);  // quiet
+  world.experiment.fullRun();
+  std::exit(0);
+}
+
+TEST_P(ExperimentTest, SphereComingToRestOnTheBaseEndsTheRunWithItsResults) {
+  // Each bounce keeps a tenth of the speed: after a few hundred bounces in
+  // about a second the sphere lies on the base and every further impact
+  // happens at once.
+  Scene s = droppedSphere();
+  s.setRestitution(0.1, 1e9);
+  s.run.step = 0.02;
+  s.run.time_limit = 1e6;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EXIT(runAsProgram(s), ::testing::ExitedWithCode(1),
+              "Inelastic collapse at time 1\\.[0-9]*: sphere 0 .*stronger vibration");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+  EXPECT_TRUE(fileExists("state.out"));
+}
+
+TEST_P(ExperimentTest, InelasticShotOnVibratingBaseIsStopped) {
+  Scene s = scene();
+  s.shot.count = 30;
+  s.setRestitution(0.1, 1.0);
+  s.chamber().amplitude = 0.5;
+  s.run.step = 0.02;
+  s.run.time_limit = 1e6;
+  EXPECT_EXIT(runAsProgram(s), ::testing::ExitedWithCode(1),
+              std::string("Inelastic collapse at time .*") + program().collapse_advice + "\n");
+  EXPECT_TRUE(fileExists("state.out"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Programs, ExperimentTest, testing_support::everyProgram(),
+                         testing_support::programName);
+
+}  // namespace
