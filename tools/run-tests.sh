@@ -11,10 +11,7 @@ run_build() {
   local dir=$1; shift
   cmake -S "$top" -B "$dir" "$@"
   cmake --build "$dir" -j "$jobs"
-  # A test that fails is run again up to twice: two tests that drive real
-  # processes with signals and window events have failed once in many runs
-  # on a heavily loaded machine (see the notes); a real fault fails all three.
-  ctest --test-dir "$dir" -j "$jobs" --output-on-failure --timeout 600 --repeat until-pass:3
+  ctest --test-dir "$dir" -j "$jobs" --output-on-failure --timeout 600
 }
 
 run_build "$top/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSHOTSIM_BENCH=ON
