@@ -1,5 +1,5 @@
-// Shot set-up: random placement with its initial
-// velocities, and the placement check.
+// Shot set-up: random placement with its initial velocities, the placement
+// check, and the state file that saves a bed and starts the next run.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "shot.h"
 #include "testSupport.h"
 
+using testing_support::readFile;
 using testing_support::ScopedTempDir;
 
 namespace {
@@ -262,4 +264,49 @@ TEST(ShotCheckDeathTest, CloserSpheresOrOneOutsideEndTheRun) {
   place(shot, "0 0 0 0 0 0\n0 0 -0.5 0 0 0\n1 1 1 0 0 0\n");
   EXPECT_EXIT({ stdoutToStderr(); shot.test(tray); }, testing::ExitedWithCode(1),
               "NOT IN CHAMBER");
+}
+
+// The state file: written by the shot when it is destroyed, read back to
+// start a later run. (A state file that cannot be written: SafeFile's test
+// and the batch programs' output faults.)
+TEST(ShotStateFile, TheFinalStateIsSavedAndStartsTheNextRunAsItWas) {
+  ScopedTempDir dir;
+  Tray floor(6.0, 1e9);  // a wide floor with no lid
+  std::vector<double> r, v;
+  {
+    Shot first(shotOf(60, 0.3, 1.0, 0.2, 0.001));
+    testing::internal::CaptureStdout();
+    first.distribute(floor);
+    testing::internal::GetCapturedStdout();
+    r.assign(first.r_chunk(), first.r_chunk() + 180);
+    v.assign(first.v_chunk(), first.v_chunk() + 180);
+    testing::internal::CaptureStdout();
+  }
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Dumping state vector to file... DONE\n");
+
+  std::istringstream text(readFile("state.out"));
+  std::string line;
+  int lines = 0;
+  while (std::getline(text, line)) {
+    std::istringstream fields(line);
+    double x;
+    int count = 0;
+    while (fields >> x) ++count;
+    EXPECT_EQ(count, 6) << line;
+    ++lines;
+  }
+  EXPECT_EQ(lines, 60);
+
+  Shot next(shotOf(60, 0.3, 1.0, 0.2, 0.001));
+  std::ifstream is("state.out");
+  testing::internal::CaptureStdout();
+  next.readState(is);
+  EXPECT_FALSE(is.fail());
+  next.test(floor);  // the tolerance covers the rounding to 6 digits
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "Reading state vector from file...\nTesting for overlaps...\n");
+  for (int k = 0; k < 180; ++k) {
+    EXPECT_NEAR(next.r_chunk()[k], r[k], 5e-6 * std::fabs(r[k]));
+    EXPECT_NEAR(next.v_chunk()[k], v[k], 5e-6 * std::fabs(v[k]));
+  }
 }
