@@ -1,6 +1,8 @@
 #include "paramFile.h"
 
+#include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <iostream>
 #include <limits>
 
@@ -19,6 +21,7 @@ ParamFile::ParamFile(const char* filename)
 
 ParamFile& ParamFile::operator>>(int& value) {
   is_ >> value;
+  requireEnd();
   return *this;
 }
 
@@ -27,7 +30,17 @@ ParamFile& ParamFile::operator>>(double& value) {
   // The stream refuses "nan" and "inf" already; this also keeps out any
   // non-finite value a platform's number parser might let through.
   if (is_ && !std::isfinite(value)) valid_ = false;
+  requireEnd();
   return *this;
+}
+
+// The stream stops a number at the first character that cannot continue it,
+// so "3,924" would read as 3, "0x10" as 0 and an integer "2.5" or "1e6" as 2
+// and 1, the rest becoming comment. A number must end where its text ends.
+void ParamFile::requireEnd() {
+  if (is_.fail() || is_.eof()) return;
+  const int next = is_.peek();
+  if (next != EOF && std::isspace(next) == 0) valid_ = false;
 }
 
 ParamFile& ParamFile::operator>>(std::string& word) {

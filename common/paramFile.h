@@ -23,8 +23,9 @@ using ParamTable = std::vector<ParamField>;
 // value first skips white space (blank lines included), so a value missing
 // from its line is taken from the next one. After the last value of a line,
 // endLine() discards everything up to and including the next newline: the
-// rest of a line is comment. An integer read where the file holds a fraction
-// takes its whole part (the fraction is then part of the comment).
+// rest of a line is comment. A value ends at white space or at the end of the
+// file: a number followed directly by anything else ("3,924", "0x10", an
+// integer written "2.5" or "1e6") is malformed.
 //
 // A failure (file missing, a value malformed or missing, a value out of its
 // range) is remembered and reported by close() with "Error reading " and the
@@ -78,6 +79,9 @@ class ParamFile {
   const char* name() const { return name_.c_str(); }
 
  private:
+  // Marks the file as bad unless the value just read is followed by white
+  // space or the end of the file.
+  void requireEnd();
   // Prints "Error reading <name>" and ends the process (start-up failure);
   // under a trial only records the failure.
   void reportFailure() const;
