@@ -1,5 +1,6 @@
 #include "box.h"
 
+#include <algorithm>
 #include <cmath>
 #include <iostream>
 
@@ -7,7 +8,7 @@
 #include "parameterFiles.h"
 
 Box::Box(const BoxDef& def)
-    : VibratedChamber(def.chamber), xsize0_(def.half_x), ysize0_(def.half_y), xsize_(0.0),
+    : VibratedChamber(def.chamber, std::max(def.half_x, def.half_y)), xsize0_(def.half_x), ysize0_(def.half_y), xsize_(0.0),
       ysize_(0.0), col_swx_(0), col_swy_(0), xcells_(def.cells_x), ycells_(def.cells_y),
       source_(def.source) {
   openRecords();
@@ -24,11 +25,12 @@ Box::~Box() {
 double Box::radius() const { return std::sqrt(xsize_ * xsize_ + ysize_ * ysize_); }
 
 void Box::useSphereDiameter(double diam) {
-  useDiameterForTop(diam);
+  const bool room_below_top = useDiameterForTop(diam);
   xsize_ = xsize0_ - 0.5 * diam;
   ysize_ = ysize0_ - 0.5 * diam;
-  // A box narrower than one sphere has no room for a sphere centre.
-  if (xsize_ <= 0.0 || ysize_ <= 0.0) {
+  // A box narrower than one sphere has no room for a sphere centre, nor one
+  // whose top comes within a diameter of the base's highest reach.
+  if (!room_below_top || xsize_ <= 0.0 || ysize_ <= 0.0) {
     std::cerr << "Error reading " << source_ << std::endl;
     lifecycle::fail();
   }

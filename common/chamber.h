@@ -1,6 +1,8 @@
 #ifndef CHAMBER_H
 #define CHAMBER_H
 
+#include <limits>
+
 // The vessel that holds the shot, as the shot, the experiment and the window
 // see it: geometry, gravity, the vibrating base, restitution at its surfaces,
 // the prediction of each sphere's next impact on a surface, the velocity
@@ -36,6 +38,10 @@ class Chamber {
   virtual double radius() const = 0;
   // Magnitude g of the gravitational acceleration, acting along -z.
   virtual double gravity() const = 0;
+  // The fastest a sphere may move in the chamber for its predictions to
+  // hold, counting the height it can fall from as speed: speed^2 + 2 g z
+  // must stay below its square. A chamber that sets none has none.
+  virtual double speedLimit() const { return std::numeric_limits<double>::infinity(); }
   // Completes the geometry for spheres of this diameter and lays the
   // histogram cells over the reachable area.
   virtual void useSphereDiameter(double diam) = 0;

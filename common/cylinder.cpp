@@ -11,7 +11,7 @@ const double kPi = 3.141592653589793;
 }  // namespace
 
 Cylinder::Cylinder(const CylinderDef& def)
-    : VibratedChamber(def.chamber), radius0_(def.radius), radius_(0.0), radius2_(0.0),
+    : VibratedChamber(def.chamber, def.radius), radius0_(def.radius), radius_(0.0), radius2_(0.0),
       radius_inv_(0.0), vr_min_(def.wall_rebound), col_sw_(0), cells_(def.rings),
       source_(def.source) {
   openRecords();
@@ -27,11 +27,12 @@ Cylinder::~Cylinder() {
 }
 
 void Cylinder::useSphereDiameter(double diam) {
-  useDiameterForTop(diam);
+  const bool room_below_top = useDiameterForTop(diam);
   radius_ = radius0_ - 0.5 * diam;
   // A cylinder whose radius is not larger than the sphere radius has no
-  // room for a sphere centre (and the inverse radius would be infinite).
-  if (radius_ <= 0.0) {
+  // room for a sphere centre (and the inverse radius would be infinite),
+  // nor one whose top comes within a diameter of the base's highest reach.
+  if (!room_below_top || radius_ <= 0.0) {
     std::cerr << "Error reading " << source_ << std::endl;
     lifecycle::fail();
   }

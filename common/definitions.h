@@ -15,11 +15,14 @@
 //
 // isValid tells whether a definition can be simulated: the ranges a parameter
 // file is refused for. Objects built from a definition trust it; a definition
-// from a file has passed isValid.
+// from a file has passed isValid. Besides the ranges each field states, every
+// length, time, speed and acceleration is at most 1e100 in magnitude, and
+// one that must be positive at least 1e-100, so that the physics can be
+// computed in doubles.
 
 // Run parameters ("ini/par.ini").
 struct RunDef {
-  int restart = 0;           // 0: random placement; otherwise start from state_file
+  int restart = 0;           // 0: random placement; 1: start from state_file
   std::string state_file;    // the state file to start from (one word); with restart only
   double step = 0.02;        // time step of the experiment [cycles], > 0
   int event_limit = 0;       // a batch run goes on until this many events [events], >= 0,
@@ -43,15 +46,22 @@ struct ShotDef {
   double spin = 0.0;             // angular velocity about the axis at placement [radians/cycle]
   RestitutionDef restitution;    // between spheres, on their relative speed
   double tolerance = 0.001;      // overlap allowed by the start-up check [diameters], >= 0
+  std::string source = "ini/shot.ini";  // named by the report of a shot too fast for its chamber
 };
 
 // What the two chambers share: the vibrating base, gravity, the restitution
 // of the three kinds of surface, the containment tolerance and the impact
 // maps. The base moves on a triangle wave between -amplitude and +amplitude
 // at the constant speed 4 amplitude / period.
+//
+// A moving base's period lies within a factor 1e9 of the time of a fall
+// through the chamber, sqrt(2 L / g) with L the chamber's largest length
+// (height, amplitude or horizontal size), and its speed 4 A / P is within
+// the chamber's speed limit (speedLimit below).
 struct ChamberDef {
-  double height = 20.0;        // inner height from the base's mean position to the top [diameters];
-                               // not more than one diameter: no top
+  double height = 20.0;        // inner height from the base's mean position to the top [diameters]:
+                               // 0 for no top at all; otherwise above the amplitude, and more than
+                               // one diameter above it once the spheres are known
   double amplitude = 1.0;      // of the base [diameters], >= 0 (0: a base at rest)
   double period = 1.0;         // of the base [cycles], > 0
   double gravity = 3.924;      // acting along -z [diameters/cycle^2], > 0
@@ -78,7 +88,8 @@ struct BoxDef {
 struct CylinderDef {
   double radius = 5.5;         // inner radius of the wall [diameters], > 0
   ChamberDef chamber;
-  double wall_rebound = 0.05;  // least radial speed a sphere leaves the wall with [diameters/cycle], >= 0
+  double wall_rebound = 0.05;  // least radial speed a sphere leaves the wall with [diameters/cycle],
+                               // >= 0, within the speed limit
   int rings = 10;              // rings of the histograms, 1 .. 10^7
   std::string source = "ini/cyl.ini";  // named by the report of a cylinder too narrow for its spheres
 };
@@ -127,6 +138,13 @@ struct ViewDef {
   int turn = 0;                // about the vertical axis at the start [degrees]
   int tilt = 20;               // at the start [degrees]
 };
+
+// The fastest a sphere may move in a chamber of that definition whose
+// horizontal size (half-width or radius) is width: 10^6 times the speed of a
+// fall through the chamber's largest length. Counting the height a sphere
+// can fall from as speed, faster spheres make the predictions of their
+// falls meaningless.
+double speedLimit(const ChamberDef& chamber, double width);
 
 bool isValid(const RunDef& def);
 bool isValid(const ShotDef& def);

@@ -76,7 +76,7 @@ Experiment::Experiment(const Program& program, Shot& shot, Chamber& chamber, con
   if (!restart_file_.empty()) {
     if (!readStateFile(restart_file_.c_str())) return;
   } else {
-    shot_.distribute(chamber_);
+    placeAtRandom();
   }
   predictFirstEvent();
   tfull_ = 0.0;
@@ -90,7 +90,7 @@ void Experiment::reset() {
   if (program_.run_start == RunStart::kStateFileEveryRun && !restart_file_.empty()) {
     if (!readStateFile(restart_file_.c_str())) return;
   } else {
-    shot_.distribute(chamber_);
+    placeAtRandom();
   }
   predictFirstEvent();
 }
@@ -99,11 +99,32 @@ bool Experiment::readStateFile(const char* name) {
   std::ifstream is(name);
   if (is.is_open()) {
     shot_.readState(is);
-    if (!is.fail()) return true;
+    if (!is.fail() && shotInReach()) return true;
   }
   std::cerr << "Error reading " << name << std::endl;
   lifecycle::fail();
   return false;
+}
+
+// The shot's temperature and spin make its speeds.
+void Experiment::placeAtRandom() {
+  shot_.distribute(chamber_);
+  if (shotInReach()) return;
+  std::cerr << "Error reading " << shot_.source() << std::endl;
+  lifecycle::fail();
+}
+
+bool Experiment::shotInReach() const {
+  const double limit = chamber_.speedLimit();
+  const double limit2 = limit * limit;
+  const double g2 = 2.0 * chamber_.gravity();
+  const double* r = shot_.r_chunk();
+  const double* v = shot_.v_chunk();
+  for (int k = 0; k < 3 * shot_.n(); k += 3) {
+    const double reach = v[k] * v[k] + v[k + 1] * v[k + 1] + v[k + 2] * v[k + 2] + g2 * r[k + 2];
+    if (!(reach <= limit2)) return false;
+  }
+  return true;
 }
 
 void Experiment::predictFirstEvent() {

@@ -123,8 +123,15 @@ class Experiment {
 
  private:
   // Sets positions and velocities from the named state file; a file that
-  // cannot be opened or read is fatal ("Error reading <name>").
+  // cannot be opened or read, or whose spheres are beyond the chamber's
+  // speed limit, is fatal ("Error reading <name>").
   bool readStateFile(const char* name);
+  // Places the shot at random; speeds beyond the chamber's limit are fatal
+  // ("Error reading" the shot's file).
+  void placeAtRandom();
+  // True when every sphere is within the chamber's speed limit, counting
+  // the height it can fall from as speed (Chamber::speedLimit).
+  bool shotInReach() const;
   // Tests the placement and predicts the first event.
   void predictFirstEvent();
   // Reports an inelastic collapse and ends the run (status 1).

@@ -198,7 +198,11 @@ bool setParam(const ParamTable& table, const std::string& key, const std::string
 
 RunDef readRunDef(const char* filename) { return read(filename, RunDef{}, runTable); }
 
-ShotDef readShotDef(const char* filename) { return read(filename, ShotDef{}, shotTable); }
+ShotDef readShotDef(const char* filename) {
+  ShotDef def;
+  def.source = filename;
+  return read(filename, def, shotTable);
+}
 
 BoxDef readBoxDef(const char* filename) {
   BoxDef def;

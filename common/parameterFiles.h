@@ -38,8 +38,8 @@ std::string formatParamFile(const ParamTable& table);
 bool setParam(const ParamTable& table, const std::string& key, const std::string& text);
 
 RunDef readRunDef(const char* filename);
+// The shot's and the chamber's definitions keep the file's name as their source.
 ShotDef readShotDef(const char* filename);
-// A chamber definition keeps the file's name as its source.
 BoxDef readBoxDef(const char* filename);
 CylinderDef readCylinderDef(const char* filename);
 ShotDrawDef readShotDrawDef(const char* filename);

@@ -47,7 +47,8 @@ Shot::Shot(const ShotDef& def)
       v_scale_(1.0 / def.restitution.threshold),
       r_(nullptr), v_(nullptr), tnext_(nullptr), partner_(nullptr),
       update_(nullptr), chosen_(-1), best_time_(kForgotten),
-      chamber_impact_(0), collision_(0), energy_lost_(0.0), seed_(0), seed_fixed_(false) {
+      chamber_impact_(0), collision_(0), energy_lost_(0.0), source_(def.source), seed_(0),
+      seed_fixed_(false) {
   const std::size_t n = static_cast<std::size_t>(n_);
   tnext_ = new (std::nothrow) double[n];
   partner_ = new (std::nothrow) int[n];

@@ -3,6 +3,7 @@
 
 #include <iosfwd>
 #include <random>
+#include <string>
 
 #include "definitions.h"
 
@@ -71,6 +72,8 @@ class Shot {
   double energyLost() const { return energy_lost_; }
   int chosen() const { return chosen_; }
   double diam() const { return diam_; }
+  // The parameter file the shot was defined by (ShotDef::source).
+  const char* source() const { return source_.c_str(); }
   // Time from now to the next event.
   double tNext() const { return best_time_; }
 
@@ -158,6 +161,7 @@ class Shot {
   // Uniform in [0, 1].
   double drawUnit() { return draw() / 32767.0; }
 
+  std::string source_;
   std::mt19937 gen_;
   long seed_;        // seed for distribute when seed_fixed_
   bool seed_fixed_;  // false: distribute seeds from the calendar time

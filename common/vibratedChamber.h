@@ -22,6 +22,7 @@ template <class Hist, int kTopCode>
 class VibratedChamber : public Chamber {
  public:
   double gravity() const override { return gravity_; }
+  double speedLimit() const override { return speed_limit_; }
 
   // Moves the base along its triangle wave by the time step goal: it runs
   // between -A and +A at the constant speed V = 4A/P and turns at both ends.
@@ -105,10 +106,11 @@ class VibratedChamber : public Chamber {
   }
 
  protected:
-  // Takes the shared values; the concrete chamber then adds its own and
-  // opens the records.
-  explicit VibratedChamber(const ChamberDef& def)
+  // Takes the shared values of a chamber of that horizontal size (half-width
+  // or radius); the concrete chamber then adds its own and opens the records.
+  VibratedChamber(const ChamberDef& def, double width)
       : height0_(def.height), height_(0.0), gravity_(def.gravity),
+        speed_limit_(::speedLimit(def, width)),
         gravity_half_(0.5 * def.gravity), gravity_inv_(1.0 / def.gravity),
         coef_sb_(def.base.coefficient), v_scale_sb_(1.0 / def.base.threshold),
         coef_sw_(def.wall.coefficient), v_scale_sw_(1.0 / def.wall.threshold),
@@ -137,9 +139,13 @@ class VibratedChamber : public Chamber {
     bot_hist_.setNormal(up);
   }
 
-  // Sets the top of the sphere heights for this diameter; a chamber not
-  // taller than one sphere has no top.
-  void useDiameterForTop(double diam) { height_ = height0_ - diam; }
+  // Sets the top of the sphere heights for this diameter. False when a top
+  // leaves no room for a sphere above the base's highest reach; a chamber of
+  // height 0 has no top.
+  bool useDiameterForTop(double diam) {
+    height_ = height0_ - diam;
+    return height0_ == 0.0 || height_ > base_amplitude_;
+  }
 
   // Base impact. The sphere's lowest point flies on the parabola
   //   z(t) = z + vz t - g t^2 / 2,
@@ -264,6 +270,7 @@ class VibratedChamber : public Chamber {
   double height0_;  // inner height from the base's mean position to the top
   double height_;   // height0_ - diam: the largest sphere height; <= 0: no top
   double gravity_;
+  double speed_limit_;  // speedLimit() of the definition
   double gravity_half_;
   double gravity_inv_;
   double coef_sb_;
