@@ -71,6 +71,8 @@ class Chamber {
   // height it turns (0: a base at rest).
   virtual int baseDirection() const { return 1; }
   virtual double baseAmplitude() const { return 0.0; }
+  // The period of the base's motion (0: none).
+  virtual double basePeriod() const { return 0.0; }
   // The counters and running totals since the last reset (for the
   // observables; not asked per event). A chamber that keeps none has all zero.
   virtual ImpactTotals impactTotals() const { return ImpactTotals{}; }

@@ -13,11 +13,18 @@
 namespace {
 
 // An event whose time step is below this fraction of the run's time step
-// does not advance the simulation: a step would need 1e12 of them. Once a
-// run has collapsed its events take exactly zero time, while in healthy runs
-// (a dense bed of a thousand spheres included) no two events in a row come
-// within 1e-7 of the step of each other, so the margin is wide both ways.
+// (or of the base's period, if shorter) does not advance the simulation: a
+// step would need 1e12 of them. Once a run has collapsed its events take
+// exactly zero time, while in healthy runs (a dense bed of a thousand
+// spheres included) no two events in a row come within 1e-7 of the step of
+// each other, so the margin is wide both ways. The period bounds it for
+// steps of many periods, whose events are that much closer than the step.
 constexpr double kStalledStepFraction = 1e-12;
+
+double stalledStep(double step, const Chamber& chamber) {
+  const double period = chamber.basePeriod();
+  return kStalledStepFraction * (period > 0.0 && period < step ? period : step);
+}
 
 // Events in a row that may fail to advance time before the run counts as
 // collapsed: a fixed allowance plus a share per sphere, since in a dense
@@ -62,7 +69,7 @@ Experiment::Experiment(const Program& program, Shot& shot, Chamber& chamber, con
       tnext_(0.0),
       tfull_(0.0),
       monitor_(nullptr),
-      guard_(kStalledStepFraction * par.tStep(),
+      guard_(stalledStep(par.tStep(), chamber),
              kStalledEventsBase + kStalledEventsPerSphere * shot.n()),
       fast_(engine == Engine::kFast ? new FastEngine(shot, chamber) : nullptr),
       trace_(nullptr) {
@@ -201,8 +208,11 @@ void Experiment::fullRun() {
   std::cout << "Computing " << ncolmax_ << " " << kWhat << " / " << tmax_
             << " cycles..." << std::endl;
   Timer timer("cpu");
+  // A step longer than the time limit would run on far past it: the run is
+  // then one step, to the limit.
+  const double step = tmax_ > 0.0 && tstep_ > tmax_ ? tmax_ : tstep_;
   while (eventCount() < ncolmax_ || tfull_ < tmax_) {
-    makeStep(tstep_);
+    makeStep(step);
     if (monitor_ != nullptr && !monitor_->continueRun(*this)) break;
   }
   if (monitor_ != nullptr) monitor_->runEnded(*this);

@@ -90,6 +90,7 @@ class Experiment {
   void makeStep(double tstep);
   // Steps of tStep() until both the event limit and the time limit are
   // reached (or the monitor says stop), with console messages and timing.
+  // A step longer than the time limit is cut to it.
   // Does not reset: earlier events and time count toward the limits.
   void fullRun();
   // Starts a new run from time zero with no events.

@@ -72,6 +72,7 @@ class VibratedChamber : public Chamber {
   double baseHeight() const override { return base_z_; }
   int baseDirection() const override { return base_dir_; }
   double baseAmplitude() const override { return base_amplitude_; }
+  double basePeriod() const override { return base_period_; }
   double height() const { return height_; }
   double height0() const { return height0_; }
   const Hist& topHist() const { return top_hist_; }
