@@ -40,9 +40,9 @@ void printUsage(std::ostream& os, const Program& program) {
      << "there. SIGINT, SIGTERM or SIGHUP end the run early with every file\n"
      << "written.\n"
      << "\n"
-     << "  --seed N  seed of the random placement, a whole number >= 0\n"
-     << "            (default: the calendar time); the seed used is reported\n"
-     << "            on standard error so that a run can be repeated\n"
+     << "  --seed N  seed of the random placement, a whole number from 0 to\n"
+     << "            4294967295 (default: the calendar time); the seed used is\n"
+     << "            reported on standard error so that a run can be repeated\n"
      << "  --observe-every T  write a row of observables.dat after the first step\n"
      << "            at or past each multiple of T cycles, and at the end of the\n"
      << "            run (default: after every step)\n"
@@ -83,15 +83,22 @@ struct Options {
   bool help = false;
 };
 
-bool parseSeed(const char* text, long& seed) {
+// The random placement's generator takes 32 bits of seed: a larger seed
+// would repeat the run of a smaller one.
+constexpr long kLargestSeed = 4294967295;
+
+// A whole number from 0 to most, digits only.
+bool parseWhole(const char* text, long most, long& number) {
   if (text == nullptr || *text < '0' || *text > '9') return false;
   errno = 0;
   char* end = nullptr;
   const long value = std::strtol(text, &end, 10);
-  if (errno != 0 || *end != '\0') return false;
-  seed = value;
+  if (errno != 0 || *end != '\0' || value > most) return false;
+  number = value;
   return true;
 }
+
+bool parseSeed(const char* text, long& seed) { return parseWhole(text, kLargestSeed, seed); }
 
 bool parseInterval(const char* text, double& interval) {
   if (text == nullptr || *text == '\0') return false;
@@ -113,7 +120,7 @@ bool parseSkip(const char* text, double& skip) {
 
 bool parsePhases(const char* text, int& phases) {
   long value = 0;
-  if (!parseSeed(text, value) || value < 1 || value > 1000) return false;
+  if (!parseWhole(text, 1000, value) || value < 1) return false;
   phases = static_cast<int>(value);
   return true;
 }

@@ -261,6 +261,7 @@ TEST_P(BatchRun, CommandLineHelpAndMistakes) {
 
   const std::vector<std::vector<std::string>> mistakes{
       {"--bogus"}, {"--seed"}, {"--seed", "twelve"}, {"--seed", "-3"},
+      {"--seed", "4294967296"},  // beyond the generator's 32 bits
       {"--seed=1x"}, {"one", "two"}, {"--observe-every", "0"},
       {"--observe-every=-1"}, {"--observe-every", "often"}, {"--observe-every"},
       {"--engine", "slow"}, {"--engine"}, {"--snapshot-format", "hdf5"},
