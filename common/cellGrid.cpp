@@ -15,13 +15,14 @@ constexpr int kFirstStride = 8;
 void CellGrid::build(const double lo[3], const double hi[3], double min_width,
                      std::size_t max_cells) {
   // Widths a hair above min_width, so that rounding in a position never
-  // puts two spheres in contact two cells apart.
+  // puts two spheres in contact two cells apart. A region without finite
+  // bounds along an axis gets one cell along it.
   double width = min_width * (1.0 + 1e-9);
   for (;;) {
     std::size_t total = 1;
     for (int a = 0; a < 3; ++a) {
       const double span = hi[a] - lo[a];
-      double cells = span > width ? std::floor(span / width) : 1.0;
+      double cells = std::isfinite(span) && span > width ? std::floor(span / width) : 1.0;
       if (cells > kMaxPerAxis) cells = kMaxPerAxis;
       count_[a] = static_cast<int>(cells);
       total *= static_cast<std::size_t>(count_[a]);
@@ -100,10 +101,12 @@ void CellGrid::remove(int cell, int i) {
   slots[k] = slots[slots[0]--];
 }
 
+// A position that is not a number (or a grid laid over an infinite region)
+// gives the first cell rather than a coordinate no int can hold.
 void CellGrid::locate(const double* r, int c[3]) const {
   for (int a = 0; a < 3; ++a) {
     const double x = std::floor((r[a] - origin_[a]) * width_inv_[a]);
-    c[a] = x < 0.0 ? 0 : (x >= count_[a] ? count_[a] - 1 : static_cast<int>(x));
+    c[a] = !(x >= 0.0) ? 0 : (x < count_[a] ? static_cast<int>(x) : count_[a] - 1);
   }
 }
 
