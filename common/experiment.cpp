@@ -1,5 +1,6 @@
 #include "experiment.h"
 
+#include <cmath>
 #include <fstream>
 #include <iostream>
 
@@ -8,6 +9,7 @@
 #include "lifecycle.h"
 #include "par.h"
 #include "shot.h"
+#include "stopSignals.h"
 #include "timer.h"
 
 namespace {
@@ -31,6 +33,15 @@ double stalledStep(double step, const Chamber& chamber) {
 // shot a burst of near-simultaneous contacts passes through many spheres.
 constexpr long kStalledEventsBase = 100000;
 constexpr long kStalledEventsPerSphere = 100;
+
+// Every 4096 events the loop looks whether a stop signal has come, and
+// whether its clock is still a number: a step of any length then ends
+// within milliseconds of a signal, and a prediction gone infinite or not a
+// number (which would carry out events forever without time advancing)
+// ends the run, at the cost of one test of the counter per event.
+constexpr int kCheckEvery = 4096;
+
+bool checkDue(int events) { return (events & (kCheckEvery - 1)) == 0; }
 
 }  // namespace
 
@@ -170,7 +181,13 @@ void Experiment::makeStep(double tstep) {
     shot_.detect();
     shot_.detect(chamber_);
     tnext_ = shot_.tNext();
+    if (checkDue(events_)) {
+      if (!std::isfinite(tnext_) || !std::isfinite(tstep)) reportLostClock();
+      // The step ends here, at the event just carried out.
+      if (stopSignals::received() != 0) return;
+    }
   }
+  if (std::isnan(tnext_)) reportLostClock();
   chamber_.advance(tstep);
   shot_.advance(chamber_.gravity(), tstep);
   tnext_ -= tstep;
@@ -181,17 +198,33 @@ void Experiment::makeStep(double tstep) {
 // its internal steps (cell exits, dropped predictions) are not events.
 void Experiment::makeFastStep(double tstep) {
   const double start = tfull_;
-  const double end = fast_->now() + tstep;
+  const double begin = fast_->now();
+  const double end = begin + tstep;
   while (fast_->carryOutNext(end)) {
     ++events_;
     if (guard_.stalled(fast_->lastStep())) {
       tfull_ = fast_->lastEvent().time;
       reportCollapse();
     }
+    if (checkDue(events_)) {
+      if (!std::isfinite(fast_->lastStep())) {
+        tfull_ = fast_->lastEvent().time;
+        reportLostClock();
+      }
+      if (stopSignals::received() != 0) {
+        // The step ends here, at the event just carried out.
+        const double reached = fast_->now();
+        fast_->endStep(reached);
+        tfull_ = start + (reached - begin);
+        tnext_ = fast_->timeToNextEvent();
+        return;
+      }
+    }
   }
   fast_->endStep(end);
   tfull_ = start + tstep;
   tnext_ = fast_->timeToNextEvent();
+  if (std::isnan(tnext_)) reportLostClock();
 }
 
 void Experiment::reportCollapse() const {
@@ -203,6 +236,14 @@ void Experiment::reportCollapse() const {
   lifecycle::exitRun(1);
 }
 
+void Experiment::reportLostClock() const {
+  std::cerr << "Lost the time of the next event at time " << tfull_ << ": sphere "
+            << (fast_ ? fast_->lastEvent().sphere : shot_.chosen())
+            << " took part in the last event, after which no finite time could be computed;"
+            << " the parameters reach beyond what the simulation can compute" << std::endl;
+  lifecycle::exitRun(1);
+}
+
 void Experiment::fullRun() {
   const char* const kWhat = program_.event_word;
   std::cout << "Computing " << ncolmax_ << " " << kWhat << " / " << tmax_
@@ -211,7 +252,9 @@ void Experiment::fullRun() {
   // A step longer than the time limit would run on far past it: the run is
   // then one step, to the limit.
   const double step = tmax_ > 0.0 && tstep_ > tmax_ ? tmax_ : tstep_;
-  while (eventCount() < ncolmax_ || tfull_ < tmax_) {
+  // A stop signal (even one during start-up) ends the run before the next
+  // step, as the monitor does after a step.
+  while ((eventCount() < ncolmax_ || tfull_ < tmax_) && stopSignals::received() == 0) {
     makeStep(step);
     if (monitor_ != nullptr && !monitor_->continueRun(*this)) break;
   }

@@ -86,7 +86,8 @@ class Experiment {
 
   // Advances by tstep of simulated time. An event exactly at the end of the
   // step is left for the next step (tNext() is then 0); an event with a
-  // negative time is carried out at once, moving back by it.
+  // negative time is carried out at once, moving back by it. A stop signal
+  // (stopSignals) ends the step early, at an event.
   void makeStep(double tstep);
   // Steps of tStep() until both the event limit and the time limit are
   // reached (or the monitor says stop), with console messages and timing.
@@ -137,6 +138,9 @@ class Experiment {
   void predictFirstEvent();
   // Reports an inelastic collapse and ends the run (status 1).
   [[noreturn]] void reportCollapse() const;
+  // Reports a clock that is no longer a finite number (a prediction beyond
+  // what doubles can compute) and ends the run (status 1).
+  [[noreturn]] void reportLostClock() const;
   // makeStep with the fast engine.
   void makeFastStep(double tstep);
 
