@@ -24,7 +24,7 @@ void catchAll() {
   // happened; the record alone ends the run.
   action.sa_flags = SA_RESTART;
   sigemptyset(&action.sa_mask);
-  for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaction(s, &action, nullptr);
+  for (int s : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT}) sigaction(s, &action, nullptr);
 }
 
 int received() { return g_received; }
