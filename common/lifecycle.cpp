@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "safeFile.h"
+
 namespace lifecycle {
 namespace {
 
@@ -58,6 +60,7 @@ void exitRun(int status) {
 }
 
 void exitNow(int status) {
+  SafeFile::discardAll();
   std::cout.flush();
   std::cerr.flush();
   std::fflush(nullptr);

@@ -42,8 +42,8 @@ void failAtEnd();
 // (used by the batch programs when they are interrupted).
 [[noreturn]] void exitRun(int status);
 
-// Flushes the standard streams and ends the process at once, without
-// destructors.
+// Removes the temporaries of the result files not yet written, flushes the
+// standard streams and ends the process at once, without destructors.
 [[noreturn]] void exitNow(int status);
 
 }  // namespace lifecycle

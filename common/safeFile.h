@@ -7,7 +7,9 @@
 // Writes a result file so that it is never left truncated or half-written:
 // the text goes to a temporary file beside the target, which replaces the
 // target only after a complete, checked write. A failed write leaves the
-// previous file as it was and no temporary file behind.
+// previous file as it was and no temporary file behind, and so does a
+// process that ends at once (lifecycle::exitNow): it removes every temporary
+// still open.
 class SafeFile {
  public:
   explicit SafeFile(const char* filename);
@@ -22,7 +24,12 @@ class SafeFile {
   // Returns false, and removes the temporary file, on any failure.
   bool commit();
 
+  // Closes and removes the temporary of every SafeFile not yet committed.
+  static void discardAll();
+
  private:
+  void discard();
+
   std::string target_;
   std::string temp_;
   std::ofstream os_;
