@@ -19,7 +19,9 @@
 #include "lifecycle.h"
 #include "observables.h"
 #include "par.h"
+#include "processStart.h"
 #include "profiles.h"
+#include "runDirectory.h"
 #include "safeFile.h"
 #include "shot.h"
 #include "snapshot.h"
@@ -469,7 +471,6 @@ int run(const Program& program, const Options& options, long seed) {
   if (snapshot_every > 0.0 && !(snapshots.prepare() && snapshots.write(0.0))) lifecycle::fail();
   lifecycle::beginRun();
 
-  stopSignals::catchAll();
   ProgressMonitor monitor(isatty(STDERR_FILENO) != 0, recorder,
                           snapshot_every > 0.0 ? &snapshots : nullptr, profiles.get());
   experiment.setMonitor(&monitor);
@@ -483,6 +484,7 @@ int run(const Program& program, const Options& options, long seed) {
 }  // namespace
 
 int runBatch(const Program& program, int argc, char** argv) {
+  processStart::secure();
   Options options;
   if (!parseOptions(argc, argv, options)) {
     printUsage(std::cerr, program);
@@ -497,6 +499,10 @@ int runBatch(const Program& program, int argc, char** argv) {
               << std::strerror(errno) << std::endl;
     return 1;
   }
+  // One run at a time in a directory; the snapshots' folder, if asked for,
+  // is made before any file is touched.
+  if (!runDirectory::claim(options.directory.empty() ? "." : options.directory.c_str())) return 1;
+  if (options.snapshot_every > 0.0 && !SnapshotSeries::makeDirectory("snapshots")) return 1;
   const long seed = options.seed_given ? options.seed : static_cast<long>(std::time(nullptr));
   std::cerr << "seed: " << seed << std::endl;
   return run(program, options, seed);

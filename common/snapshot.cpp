@@ -335,15 +335,17 @@ SnapshotSeries::SnapshotSeries(const Shot& shot, const Chamber& chamber,
       encoding_(encoding),
       due_(interval) {}
 
-bool SnapshotSeries::prepare() {
-  if (mkdir(directory_.c_str(), 0777) != 0 && errno != EEXIST) {
-    std::cerr << "Cannot make directory " << directory_ << ": " << std::strerror(errno)
+bool SnapshotSeries::prepare() { return makeDirectory(directory_); }
+
+bool SnapshotSeries::makeDirectory(const std::string& directory) {
+  if (mkdir(directory.c_str(), 0777) != 0 && errno != EEXIST) {
+    std::cerr << "Cannot make directory " << directory << ": " << std::strerror(errno)
               << std::endl;
     return false;
   }
   struct stat info;
-  if (stat(directory_.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-    std::cerr << "Cannot make directory " << directory_ << ": not a directory" << std::endl;
+  if (stat(directory.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+    std::cerr << "Cannot make directory " << directory << ": not a directory" << std::endl;
     return false;
   }
   return true;

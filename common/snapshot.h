@@ -80,6 +80,9 @@ class SnapshotSeries {
   // Creates the directory when it is missing. False, reported on standard
   // error, when there is no directory to write into.
   bool prepare();
+  // prepare() for a directory of that name, before any series exists (the
+  // batch program checks it before it touches a file).
+  static bool makeDirectory(const std::string& directory);
   // Writes a snapshot of the shot and the chamber at time t and rewrites the
   // collections. False, with "Error writing <file>" on standard error, when
   // a file could not be put in place.

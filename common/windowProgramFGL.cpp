@@ -13,6 +13,8 @@
 #include "experimentFGL.h"
 #include "lifecycle.h"
 #include "par.h"
+#include "processStart.h"
+#include "runDirectory.h"
 #include "shotFGL.h"
 #include "stopSignals.h"
 
@@ -75,6 +77,7 @@ bool parseOptions(int argc, char** argv, Experiment::Engine& engine, bool& help)
 }  // namespace
 
 int runWindow(const Program& program, int argc, char** argv) {
+  processStart::secure();
   // The command line first, before any file is read.
   Experiment::Engine engine = Experiment::Engine::kFast;
   bool help = false;
@@ -86,6 +89,7 @@ int runWindow(const Program& program, int argc, char** argv) {
     printUsage(std::cout, program);
     return 0;
   }
+  if (!runDirectory::claim(".")) return 1;
 
   // Before any object that writes a result file: the exit handler it
   // registers runs after all their destructors and gives the process its
@@ -100,7 +104,6 @@ int runWindow(const Program& program, int argc, char** argv) {
   g_experiment = &experiment;
   // Every object is built: failures from now on take the normal exit path.
   lifecycle::beginRun();
-  stopSignals::catchAll();
 
   // The toolkit gets no options from the command line: only the program's
   // name.
