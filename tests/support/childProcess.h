@@ -51,7 +51,9 @@ inline std::string scratchParent() {
 struct ChildOptions {
   std::vector<std::string> unset;     // environment variables taken away
   std::vector<std::string> set;       // "NAME=value" added to the environment
-  long file_size_limit = -1;          // RLIMIT_FSIZE in bytes, SIGXFSZ ignored
+  long file_size_limit = -1;          // RLIMIT_FSIZE in bytes (SIGXFSZ as a shell leaves it)
+  std::vector<int> closed;            // standard descriptors left closed, as by ">&-"
+  bool reader_gone = false;           // standard output a pipe nobody reads ("| head -c 0")
   bool as_nobody = false;             // runs as the user nobody (when root)
   std::chrono::seconds limit{20};     // killed, and reported, after this
   // Once standard output holds this text (when not empty), the signal is
@@ -89,10 +91,18 @@ inline ChildResult runChild(const std::string& program, const std::vector<std::s
     dup2(in, 0);
     close(out_pipe[0]);
     close(err_pipe[0]);
+    // The signals' actions a shell gives a program, whatever the test
+    // runner chose for itself.
+    signal(SIGXFSZ, SIG_DFL);
+    signal(SIGPIPE, SIG_DFL);
+    int gone[2];
+    if (options.reader_gone && (pipe(gone) != 0 || dup2(gone[1], 1) < 0 || close(gone[0]) != 0)) {
+      _exit(125);
+    }
+    for (int fd : options.closed) close(fd);
     for (const std::string& name : options.unset) unsetenv(name.c_str());
     for (const std::string& pair : options.set) putenv(const_cast<char*>(pair.c_str()));
     if (options.file_size_limit >= 0) {
-      signal(SIGXFSZ, SIG_IGN);
       struct rlimit limit;
       limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(options.file_size_limit);
       if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(125);
