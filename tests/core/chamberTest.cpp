@@ -259,8 +259,9 @@ TEST_P(EveryChamber, BaseMotionFollowsTheTriangleWaveOverManyPeriodsAndLongSteps
   Chamber& again = make(c);
   again.advance(1000.37);
   EXPECT_NEAR(again.baseHeight(), waveHeight(0.7, 1.3, 0.2, -1, 1000.37), 1e-9);
-  // Half a period is lost in the rounding of any step: the advance must
-  // still return, with the base inside its stroke.
+  // Half a period is lost in the rounding of any step (a period the files
+  // refuse, here in a definition): the advance must still return, with the
+  // base inside its stroke.
   c.period = 1e-300;
   Chamber& tiny = make(c);
   tiny.advance(0.02);

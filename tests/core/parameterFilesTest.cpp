@@ -65,8 +65,7 @@ TEST(ParamFile, WhatTheConventionAllows) {
        "1 state.out and 99 more words\n0.5e-1 time step 7\n12 spheres\n", 1, "state.out", 0.05,
        12},
       {"no word without the flag", "0 old.state is not read\n2.5\n3\n", 0, "", 2.5, 3},
-      {"a fraction read as an integer gives its whole part", "0\n-3\n2.75 more comment\n", 0,
-       "", -3.0, 2},
+      {"a comment after a tab", "0\t1 2 3\n-3\t4\n2\tmore comment\n", 0, "", -3.0, 2},
       {"blank lines are skipped, a missing value comes from the next line",
        "\n\n  1\n\nnext.state\n1.5\n\n7", 1, "next.state", 1.5, 7},
       {"Windows line ends, no newline at the end", "1 a.state\r\n2\r\n3", 1, "a.state", 2.0, 3},
@@ -97,6 +96,12 @@ TEST(ParamFileDeathTest, EveryFailureIsReportedWithTheFileNameAndStatusOne) {
       "zero\n2.5\n3\n",                      // a word where a number belongs
       "0\nnan\n3\n", "0\ninf\n3\n", "0\n-inf\n3\n", "0\n1e400\n3\n",
       "0\n2.5\n99999999999\n",               // does not fit an int
+      // A number run into what follows is not the number its first
+      // characters make: a fraction or an exponent where an integer
+      // belongs, a decimal comma, a hexadecimal prefix, an exponent without
+      // digits, a flag written as a real.
+      "0\n2.5\n2.75\n", "0\n2.5\n1e6 events\n", "0\n3,924\n3\n", "0\n1,5 comment\n3\n",
+      "0\n0x10\n3\n", "0\n2.5e\n3\n", "1e308\n2.5\n3\n",
       std::string("\x01\xff\xfe\x00garbage", 11)};
   for (const std::string& text : bad) {
     writeFile("p.ini", text);
@@ -221,6 +226,10 @@ TEST(ParameterFiles, ValuesOutsideTheirRangesAreRefused) {
       {"par.ini", "par.event_limit=-1", nullptr, nullptr},
       {"par.ini", "par.time_limit=-0.1", nullptr, nullptr},
       {"par.ini", nullptr, "1\n0.02\n0\n10\n", "a restart flag without a name"},
+      {"par.ini", nullptr, "2 saved.state\n0.02\n0\n10\n", "a restart flag other than 0 or 1"},
+      {"par.ini", nullptr, "-1 restart: no\n0.02\n0\n10\n", "the comment's word no file name"},
+      {"par.ini", "par.step=1e101", nullptr, "beyond the magnitudes doubles carry"},
+      {"par.ini", "par.time_limit=1e101", nullptr, nullptr},
       {"shot.ini", "shot.count=0", nullptr, nullptr},
       {"shot.ini", "shot.count=-12", nullptr, nullptr},
       {"shot.ini", "shot.count=1000000000", nullptr, "refused before anything is allocated"},
@@ -232,6 +241,9 @@ TEST(ParameterFiles, ValuesOutsideTheirRangesAreRefused) {
       {"shot.ini", "shot.restitution=-0.1", nullptr, nullptr},
       {"shot.ini", "shot.threshold=0", nullptr, nullptr},
       {"shot.ini", "shot.tolerance=-0.001", nullptr, nullptr},
+      {"shot.ini", "shot.diameter=1e-101", nullptr, "its inverse beyond the magnitudes"},
+      {"shot.ini", "shot.temperature=1e308", nullptr, "speeds whose squares are no double"},
+      {"shot.ini", "shot.spin=-1e101", nullptr, nullptr},
       {"box.ini", "box.half_x=0", nullptr, nullptr},
       {"box.ini", "box.half_y=-1", nullptr, nullptr},
       {"box.ini", "box.amplitude=-0.5", nullptr, nullptr},
@@ -255,6 +267,14 @@ TEST(ParameterFiles, ValuesOutsideTheirRangesAreRefused) {
       {"box.ini", "box.cells_x=0", nullptr, nullptr},
       {"box.ini", "box.cells_y=-1", nullptr, nullptr},
       {"box.ini", "box.cells_x=10000 box.cells_y=10000", nullptr, "10^8 cells"},
+      {"box.ini", "box.gravity=1e308", nullptr, "a fall's energy no double"},
+      {"box.ini", "box.gravity=1e-308", nullptr, "a fall time no double"},
+      {"box.ini", "box.period=1e-300", nullptr, "no base impact could be resolved"},
+      {"box.ini", "box.period=9223372036854775808", nullptr, "turning times far beyond the flights"},
+      {"box.ini", "box.period=1e-12", nullptr, "a stroke far shorter than any flight"},
+      {"box.ini", "box.amplitude=25", nullptr, "the base reaching above the top"},
+      {"box.ini", "box.height=-20", nullptr, nullptr},
+      {"box.ini", "box.height=0.5", nullptr, "a top below the base's reach"},
       {"cyl.ini", "cyl.radius=0", nullptr, nullptr},
       {"cyl.ini", "cyl.radius=-5.5", nullptr, nullptr},
       {"cyl.ini", "cyl.period=0", nullptr, nullptr},
@@ -264,6 +284,9 @@ TEST(ParameterFiles, ValuesOutsideTheirRangesAreRefused) {
       {"cyl.ini", "cyl.base_start=2", nullptr, nullptr},
       {"cyl.ini", "cyl.rings=0", nullptr, nullptr},
       {"cyl.ini", "cyl.rings=100000000", nullptr, nullptr},
+      {"cyl.ini", "cyl.height=0.5", nullptr, "a top below the base's reach"},
+      {"cyl.ini", "cyl.wall_rebound=1e308", nullptr, "beyond the chamber's speed limit"},
+      {"cyl.ini", "cyl.wall_rebound=9223372036854775808", nullptr, nullptr},
       {"shotGL.ini", "shotGL.detail=0", nullptr, "spheres of no detail"},
       {"shotGL.ini", "shotGL.detail=1", nullptr, "a sphere of one stack shows nothing"},
       {"shotGL.ini", "shotGL.detail=182", nullptr, "more vertices than the toolkit numbers in 16 bits"},
@@ -291,8 +314,11 @@ TEST(ParameterFiles, ValuesOutsideTheirRangesAreRefused) {
     EXPECT_TRUE(trial.failed()) << c.file << ": " << (c.settings ? c.settings : c.text)
                                 << (c.why ? std::string(" (") + c.why + ")" : "");
   }
-  // The window files at the bounds of their counts are read.
-  for (const auto& [file, settings] : {std::pair{"shotGL.ini", "shotGL.detail=181"},
+  // The window files at the bounds of their counts are read, and so are
+  // chambers without a top (height 0).
+  for (const auto& [file, settings] : {std::pair{"box.ini", "box.height=0"},
+                                        std::pair{"cyl.ini", "cyl.height=0"},
+                                        std::pair{"shotGL.ini", "shotGL.detail=181"},
                                         std::pair{"shotGL.ini", "shotGL.detail=2"},
                                         std::pair{"cylGL.ini", "cylGL.facets=16383 cylGL.bands=10000"}}) {
     const FileKind& k = fileKind(file);

@@ -170,8 +170,11 @@ TEST_P(BadInput, FilesAreRefusedOneAtATimeInTheOrderTheyAreRead) {
 }
 
 // The faults that are no fault of a file's reading: a state file that is
-// missing, holds a sphere outside the chamber or two in one place, and a
-// chamber too narrow for one sphere (known once the diameter is).
+// missing, holds a sphere outside the chamber, two in one place, or one
+// faster than the chamber's speed limit (its square no double, or beyond
+// the limit); spheres placed at random too fast; a chamber too narrow for
+// one sphere, or with its top within a diameter of the base's highest
+// reach (known once the diameter is).
 TEST_P(BadInput, StartsThatCannotBePlacedAreRefused) {
   const std::string state = good().state;
   // The state with one number replaced: sphere `line`, value `field`.
@@ -192,6 +195,11 @@ TEST_P(BadInput, StartsThatCannotBePlacedAreRefused) {
   Scene narrow = good();
   narrow.box.half_x = 0.4;
   narrow.cylinder.radius = 0.5;
+  Scene low = good();
+  low.chamber().height = 1.2;
+  Scene hot = good();
+  hot.state.clear();
+  hot.shot.temperature = 1e90;
   for (bool batch : {true, false}) {
     if (!batch && !windowBuilt()) continue;
     expectRefused(batch, good(), {{"start.state", ""}}, "start.state", Stage::RunPrepared);
@@ -201,7 +209,13 @@ TEST_P(BadInput, StartsThatCannotBePlacedAreRefused) {
                   Stage::RunPrepared, "NOT IN CHAMBER");
     expectRefused(batch, good(), {{"start.state", replaced(7, 0, "-2.5")}}, "start.state",
                   Stage::RunPrepared, "OVERLAP");
+    expectRefused(batch, good(), {{"start.state", replaced(4, 5, "1e300")}}, "start.state",
+                  Stage::RunPrepared);
+    expectRefused(batch, good(), {{"start.state", replaced(4, 3, "1e30")}}, "start.state",
+                  Stage::RunPrepared);
+    expectRefused(batch, hot, {}, "ini/shot.ini", Stage::RunPrepared);
     expectRefused(batch, narrow, {}, program().chamber_file, Stage::RunPrepared);
+    expectRefused(batch, low, {}, program().chamber_file, Stage::RunPrepared);
   }
 }
 

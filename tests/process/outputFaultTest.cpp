@@ -3,9 +3,13 @@
 // and the earlier file of that name is left as it was, with no temporary
 // file behind; the files that can be written still are.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -157,6 +161,83 @@ TEST_P(OutputFault, ADirectoryThatCannotBeWrittenEndsTheStartUpAndKeepsTheEarlie
   EXPECT_EQ(r.err, !isBox() ? errors({"top.hist", "bot.hist", "observables.dat"})
                          : errors({"observables.dat"}));
   EXPECT_EQ(snapshot("locked"), before);
+}
+
+// A console that cannot take the run's lines: standard output closed, all
+// three standard descriptors closed, or standard output a pipe whose reader
+// has gone. The lines never reach a result file: with the descriptors
+// closed the run leaves exactly the files of a run at a console; with the
+// reader gone it ends as a stop signal ends it (status 141), every result
+// written.
+TEST_P(OutputFault, AConsoleThatCannotTakeTheLinesLeavesTheResultsAsTheyAre) {
+  layOut("console");
+  ASSERT_EQ(run("console").status, 0);
+  const testing_support::Snapshot expected = snapshot("console");
+  struct Case {
+    std::string what;
+    ChildOptions options;
+    int status;
+  };
+  Case out{"standard output closed", {}, 0};
+  out.options.closed = {1};
+  Case all{"all three closed", {}, 0};
+  all.options.closed = {0, 1, 2};
+  Case gone{"output's reader gone", {}, 141};
+  gone.options.reader_gone = true;
+  for (const Case& c : {out, all, gone}) {
+    const std::string dir = "run " + c.what;
+    layOut(dir);
+    EXPECT_EQ(run(dir, c.options).status, c.status) << c.what;
+    const testing_support::Snapshot left = snapshot(dir);
+    if (c.status == 0) {
+      EXPECT_EQ(left, expected) << c.what;
+      continue;
+    }
+    ASSERT_EQ(left.size(), expected.size()) << c.what;
+    for (const auto& [name, content] : expected) {
+      ASSERT_EQ(left.count(name), 1u) << c.what << ": " << name;
+      if (name == "state.out") {
+        EXPECT_EQ(std::count(left.at(name).begin(), left.at(name).end(), '\n'), 60) << c.what;
+      }
+    }
+  }
+}
+
+// A run refused before it starts touches nothing: another run holds the
+// directory, or a file stands where the snapshots' folder belongs. Once the
+// other run is gone, the run goes ahead and clears the temporaries a killed
+// run left behind, and only those.
+TEST_P(OutputFault, ARunRefusedAtStartTouchesNothingAndALaterRunClearsDeadTemporaries) {
+  layOut("busy");
+  // No process has a pid this large; this test's own is alive.
+  const std::string dead = "busy/observables.dat.99999999.tmp";
+  const std::string dead_snapshot = "busy/snapshots/shot_000001.vtp.99999999.tmp";
+  const std::string alive = "busy/state.out." + std::to_string(getpid()) + ".tmp";
+  for (const std::string& name : {dead, dead_snapshot, alive}) writeFile(name, kEarlier);
+  const testing_support::Snapshot before = snapshot("busy");
+
+  const int other_run = open("busy", O_RDONLY | O_DIRECTORY);
+  ASSERT_EQ(flock(other_run, LOCK_EX | LOCK_NB), 0);
+  ChildResult r = run("busy");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Run directory . is in use by another run\n");
+  EXPECT_EQ(snapshot("busy"), before);
+  close(other_run);
+
+  layOut("blocked");
+  writeFile("blocked/snapshots", kEarlier);
+  const testing_support::Snapshot blocked = snapshot("blocked");
+  r = runChild(builtProgram(GetParam()->batch_name), {"--seed", "5", "--snapshot-every", "1"},
+               "blocked");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Cannot make directory snapshots: not a directory\n");
+  EXPECT_EQ(snapshot("blocked"), blocked);
+
+  r = run("busy");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_FALSE(testing_support::fileExists(dead));
+  EXPECT_FALSE(testing_support::fileExists(dead_snapshot));
+  EXPECT_EQ(testing_support::readFile(alive), kEarlier);
 }
 
 INSTANTIATE_TEST_SUITE_P(Programs, OutputFault, testing_support::everyProgram(),

@@ -8,10 +8,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <limits>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "box.h"
+#include "cylinder.h"
 #include "experiment.h"
 #include "lifecycle.h"
 #include "scene.h"
@@ -144,6 +148,8 @@ TEST_P(ExperimentTest, ARunGoesOnUntilBothLimitsAreReached) {
       // The fifth landing, at 9, falls in the twelfth step, ending at 9.6.
       {"event limit alone", 0.8, 5, 0.0, 5, 9.6},
       {"limits already reached", 0.5, 0, 0.0, 0, 0.0},
+      // A step of 100 would run on to 100 with 50 landings: cut to the limit.
+      {"a step longer than the time limit", 100.0, 0, 4.0, 2, 4.0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.scenario);
@@ -383,6 +389,47 @@ TEST_P(ExperimentTest, InelasticShotOnVibratingBaseIsStopped) {
   s.run.time_limit = 1e6;
   EXPECT_EXIT(runAsProgram(s), ::testing::ExitedWithCode(1),
               std::string("Inelastic collapse at time .*") + program().collapse_advice + "\n");
+  EXPECT_TRUE(fileExists("state.out"));
+}
+
+// A chamber whose predicted impacts come at minus infinity after its first
+// hundred, as an overflowing prediction would make them: without a guard
+// the loop would carry out events at that time for ever.
+template <class Base>
+class LosingItsClock : public Base {
+ public:
+  using Base::Base;
+  double detect(const double* r, const double* v, double best_time) override {
+    const double t = Base::detect(r, v, best_time);
+    return ++predictions_ > 100 ? -std::numeric_limits<double>::infinity() : t;
+  }
+
+ private:
+  long predictions_ = 0;
+};
+
+void runLosingItsClock(const Scene& scene, Experiment::Engine engine) {
+  testing_support::writeFile("start.state", scene.state);
+  static Par par(scene.runDef());
+  static Shot shot(scene.shot);
+  static std::unique_ptr<Chamber> chamber =
+      scene.isBox() ? std::unique_ptr<Chamber>(new LosingItsClock<Box>(scene.box))
+                    : std::unique_ptr<Chamber>(new LosingItsClock<Cylinder>(scene.cylinder));
+  static Experiment experiment(*scene.program, shot, *chamber, par, engine);
+  lifecycle::beginRun();
+  std::cout.setstate(std::ios::failbit);  // quiet
+  experiment.fullRun();
+  std::exit(0);
+}
+
+TEST_P(ExperimentTest, ABouncingSphereWhoseImpactsGoInfiniteEndsTheRunInsteadOfLooping) {
+  Scene s = droppedSphere();
+  s.run.step = 0.8;
+  s.run.time_limit = 1e6;
+  for (Experiment::Engine engine : {Experiment::Engine::kReference, Experiment::Engine::kFast}) {
+    EXPECT_EXIT(runLosingItsClock(s, engine), ::testing::ExitedWithCode(1),
+                "Lost the time of the next event at time ");
+  }
   EXPECT_TRUE(fileExists("state.out"));
 }
 
