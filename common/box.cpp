@@ -52,17 +52,17 @@ int Box::isInside(const double* r) const {
 // each wins only when strictly earlier than the best so far.
 double Box::detect(const double* r, const double* v, double best_time) {
   best_time = detectBase(r, v, best_time);
-  // Walls: straight-line motion in x, x + vx t = +-xsize. The time is
-  // negative for a sphere already beyond the wall and still moving out.
+  // Walls: straight-line motion in x, x + vx t = +-xsize. A sphere already
+  // beyond the wall and still moving out meets it at once.
   if (v[0] != 0.0) {
-    const double tx = ((v[0] > 0.0 ? xsize_ : -xsize_) - r[0]) / v[0];
+    const double tx = std::fmax(((v[0] > 0.0 ? xsize_ : -xsize_) - r[0]) / v[0], 0.0);
     if (tx < best_time) {
       best_time = tx;
       col_type_ = 2;
     }
   }
   if (v[1] != 0.0) {
-    const double ty = ((v[1] > 0.0 ? ysize_ : -ysize_) - r[1]) / v[1];
+    const double ty = std::fmax(((v[1] > 0.0 ? ysize_ : -ysize_) - r[1]) / v[1], 0.0);
     if (ty < best_time) {
       best_time = ty;
       col_type_ = 3;

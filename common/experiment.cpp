@@ -166,10 +166,15 @@ void Experiment::makeStep(double tstep) {
     return;
   }
   while (tstep > tnext_) {
-    tstep -= tnext_;
-    tfull_ += tnext_;
-    chamber_.advance(tnext_);
-    shot_.advance(chamber_.gravity(), shot_.tNext());
+    // A pair found overlapping while it approaches has a contact time in
+    // the past: it is carried out now. Going back to it would move the base
+    // back along the line it is on (across a turn, to where it never was)
+    // and every other sphere back past events already carried out.
+    const double dt = tnext_ > 0.0 ? tnext_ : 0.0;
+    tstep -= dt;
+    tfull_ += dt;
+    chamber_.advance(dt);
+    shot_.advance(chamber_.gravity(), dt);
     if (trace_ != nullptr) {
       const int partner = shot_.chosenPartner();
       trace_->onEvent(EventRecord{tfull_, partner < 0 ? chamber_.pendingImpact() : 0,
@@ -177,7 +182,7 @@ void Experiment::makeStep(double tstep) {
     }
     shot_.collide(chamber_);
     ++events_;
-    if (guard_.stalled(tnext_)) reportCollapse();
+    if (guard_.stalled(dt)) reportCollapse();
     shot_.detect();
     shot_.detect(chamber_);
     tnext_ = shot_.tNext();

@@ -85,9 +85,11 @@ class Experiment {
   Experiment& operator=(const Experiment&) = delete;
 
   // Advances by tstep of simulated time. An event exactly at the end of the
-  // step is left for the next step (tNext() is then 0); an event with a
-  // negative time is carried out at once, moving back by it. A stop signal
-  // (stopSignals) ends the step early, at an event.
+  // step is left for the next step (tNext() is then 0). Time never moves
+  // back: the chamber predicts no impact in the past, and a pair contact
+  // with a negative time (a pair found overlapping) is carried out at once,
+  // at the present. A stop signal (stopSignals) ends the step early, at an
+  // event.
   void makeStep(double tstep);
   // Steps of tStep() until both the event limit and the time limit are
   // reached (or the monitor says stop), with console messages and timing.

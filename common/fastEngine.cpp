@@ -304,8 +304,10 @@ bool FastEngine::stepInternal() {
   Track& s = track_[i];
   if (t == s.t_pair) {
     if (body_[s.partner].changes == s.partner_changes) return false;
-    // The partner's velocity changed: the contact will not happen.
-    now_ = t;
+    // The partner's velocity changed: the contact will not happen. (A
+    // contact in the past, of a pair found overlapping, leaves the clock
+    // where it is.)
+    if (t > now_) now_ = t;
     fly(i);
     predictPairs(i);
     requeue(i);
@@ -315,7 +317,7 @@ bool FastEngine::stepInternal() {
   // The sphere leaves its cell: it joins the next cell through that face
   // and looks for contacts in the layer of cells it now borders. Its other
   // predictions still hold.
-  now_ = t;
+  if (t > now_) now_ = t;
   fly(i);
   ++exits_since_sort_;
   const int face = s.exit_face;
@@ -341,9 +343,9 @@ bool FastEngine::carryOutNext(double end) {
     if (stepInternal()) continue;
     const int i = queue_.top();
     Track& s = track_[i];
-    // An event in the past (an overlap found late) is carried out at once,
-    // the clock going back to it, as in the reference loop.
-    now_ = t;
+    // An event in the past (a pair found overlapping) is carried out at
+    // once, at the present, as in the reference loop.
+    if (t > now_) now_ = t;
     dirty_ = true;
     grid_.prefetchNear(s.cell);
     fly(i);

@@ -7,6 +7,7 @@
 
 #include "chamber.h"
 #include "definitions.h"
+#include "freeFlight.h"
 #include "restitution.h"
 
 // What both chambers share, written once: gravity, the vibrating base and its
@@ -151,54 +152,22 @@ class VibratedChamber : public Chamber {
   // Base impact. The sphere's lowest point flies on the parabola
   //   z(t) = z + vz t - g t^2 / 2,
   // the base on a triangle wave between -A and +A at speed V. Returns the
-  // first time at which the two meet (the sphere descending onto the base),
-  // or best_time when that is not earlier; a sphere already below the base
-  // and moving down gets a negative time.
+  // first time at which the two meet (the sphere coming down onto the base),
+  // or best_time when that is not earlier. Never negative: a sphere that lies
+  // under the surface and sinks is met at once.
+  //
+  // On each stroke the base moves at a constant velocity, so relative to it
+  // the sphere flies on h(s) = h + w s - g s^2/2 (see meet). The strokes are
+  // taken in turn, each reckoned from its own start, the present one from
+  // now: a sphere that has just bounced with a tiny relative speed lies
+  // within rounding of the surface, and only a reckoning from the present
+  // keeps that speed (reckoned from a turn half a period away, the square of
+  // a relative speed below about 1e-8 is lost in the rounding of the other
+  // terms, and a sphere that is rounding below the surface looks as if it
+  // never came back up to it).
   double detectBase(const double* r, const double* v, double best_time) {
-    const double z = r[2];
-    const double vz = v[2];
-    double t;
-    if (base_amplitude_ == 0.0) {
-      // A base at rest at height b: z(t) = b, i.e. g t^2/2 - vz t - (z - b) = 0.
-      // The later root (vz + sqrt(vz^2 + 2g(z - b)))/g is the descent onto
-      // the base; no real root means the sphere, below the floor, never
-      // comes back up to it.
-      const double d = vz * vz + 2.0 * gravity_ * (z - base_z_);
-      if (d < 0.0) return best_time;
-      t = (vz + std::sqrt(d)) * gravity_inv_;
-    } else {
-      const double a = base_amplitude_;
-      // Time until the base stands at its top turning point +A (0..P).
-      double tpeak0 = (a - base_dir_ * base_z_) * base_velocity_inv_;
-      if (base_dir_ < 0) tpeak0 += base_period_half_;
-      // A sphere above the band [-A, A] swept by the base, now or at tpeak0,
-      // cannot meet the base before it descends through +A: the later root
-      // of z(t) = A, tentry = (vz + sqrt(vz^2 + 2g(z - A)))/g. Otherwise the
-      // search starts now.
-      double tentry = 0.0;
-      if (z > a || z + (vz - gravity_half_ * tpeak0) * tpeak0 > a) {
-        tentry = (vz + std::sqrt(vz * vz + 2.0 * gravity_ * (z - a))) * gravity_inv_;
-      }
-      if (tentry >= best_time) return best_time;
-      // The first top turning point at or after tentry, and the bottom
-      // turning point half a period before it (possibly in the past).
-      const double tpeak =
-          tpeak0 + base_period_ * std::ceil((tentry - tpeak0) * base_period_inv_);
-      const double tlow = tpeak - base_period_half_;
-      // The sphere at tlow: vertical velocity, and height above the base at -A.
-      const double vz_low = vz - gravity_ * tlow;
-      const double h = z + (vz - gravity_half_ * tlow) * tlow + a;
-      // Relative to the base, the sphere moves on h + u s - g s^2/2 with
-      // s = t - tlow: u = vz_low - V against the base rising from -A after
-      // tlow; when the sphere is already below -A and falling at tlow, it
-      // met the base while that was falling to -A, so u = vz_low + V. The
-      // later root s = (u + sqrt(u^2 + 2gh))/g is the sphere coming down
-      // onto the base; no real root means they never meet on this stroke.
-      const double u = (h >= 0.0 || vz_low >= 0.0) ? vz_low - base_velocity_ : vz_low + base_velocity_;
-      const double d = u * u + 2.0 * gravity_ * h;
-      if (d < 0.0) return best_time;
-      t = tlow + (u + std::sqrt(d)) * gravity_inv_;
-    }
+    const double t = base_amplitude_ == 0.0 ? meet(r[2] - base_z_, v[2])
+                                            : meetMovingBase(r[2], v[2], best_time);
     if (t < best_time) {
       best_time = t;
       col_type_ = 1;
@@ -207,15 +176,22 @@ class VibratedChamber : public Chamber {
   }
 
   // Top impact, only for a chamber with a top and a rising sphere: the first
-  // root of z(t) = H, i.e. t = (vz - sqrt(vz^2 - 2g(H - z)))/g, the sphere
-  // reaching the top on its way up. With vz^2 - 2g(H - z) <= 0 the sphere
-  // turns below the top (the largest finite time never wins).
+  // root of z(t) = H, t = (vz - sqrt(D))/g with D = vz^2 - 2g(H - z), the
+  // sphere reaching the top on its way up, reckoned as 2(H - z)/(vz + sqrt D)
+  // without the cancellation. With D <= 0 the sphere turns below the top
+  // (the largest finite time never wins); a sphere above the top, still
+  // rising, meets it at once.
   double detectTop(const double* r, const double* v, double best_time) {
     const double vz = v[2];
     if (height_ > 0.0 && vz > 0.0) {
-      const double d = vz * vz - 2.0 * gravity_ * (height_ - r[2]);
-      const double t = d > 0.0 ? (vz - std::sqrt(d)) * gravity_inv_
-                               : std::numeric_limits<double>::max();
+      const double gap = height_ - r[2];
+      const double d = vz * vz - 2.0 * gravity_ * gap;
+      double t = std::numeric_limits<double>::max();
+      if (gap <= 0.0) {
+        t = 0.0;
+      } else if (d > 0.0) {
+        t = 2.0 * gap / (vz + std::sqrt(d));
+      }
       if (t < best_time) {
         best_time = t;
         col_type_ = kTopCode;
@@ -306,6 +282,66 @@ class VibratedChamber : public Chamber {
   Hist bot_hist_;
 
  private:
+  // The meeting with a surface moving at constant velocity, relative to
+  // which the sphere stands at height h, moving at w: the later root of
+  //   h + w s - g s^2/2 = 0,  s = (w + sqrt(w^2 + 2 g h)) / g,
+  // the sphere coming down onto the surface (the earlier root, negative for
+  // h > 0, is where it would have left it). Approaching (w < 0) it is
+  // reckoned as 2h / (sqrt(w^2 + 2 g h) - w), the same root without the
+  // cancellation. A sphere under the surface (h < 0) comes from rounding at
+  // a bounce, or from a state file within the tolerance:
+  // - rising fast enough to come back up through the surface (w^2 + 2 g h
+  //   >= 0), it meets it at the later root as above;
+  // - too slow for that, it is taken to lie on the surface (h = 0) and lands
+  //   again after 2w/g: its relative speed of a moment ago was real, the
+  //   depth is rounding, and with no root at all it would fall through;
+  // - sinking, it met the surface in the past, and meets it now (0).
+  double meet(double h, double w) const {
+    double d = w * w + 2.0 * gravity_ * h;
+    if (d < 0.0) d = w * w;
+    const double root = std::sqrt(d);
+    if (w >= 0.0) return (w + root) * gravity_inv_;
+    return h > 0.0 ? 2.0 * h / (root - w) : 0.0;
+  }
+
+  // The base prediction of a moving base. The stroke the base is on runs
+  // from now to its turn ahead; the sphere is reckoned on each stroke from
+  // the stroke's start (its height and velocity there by free flight),
+  // and the first stroke on which it comes down within the stroke's length
+  // holds the meeting. Once the walk reaches a top turn the sphere stands
+  // above +A, and it cannot meet the base before it has come down through +A
+  // again, at tentry (the later root of z(t) = A, meet with the base at rest
+  // at A): whole periods before tentry are skipped. The walk then ends within
+  // the period that follows; a few more strokes only through rounding.
+  double meetMovingBase(double z, double vz, double best_time) const {
+    const double a = base_amplitude_;
+    double start = 0.0;      // the stroke's start, from now
+    double base = base_z_;   // the base height then
+    int dir = base_dir_;
+    double length = (a - dir * base) * base_velocity_inv_;  // until its turn
+    bool skipped = false;
+    for (int stroke = 0;; ++stroke) {
+      if (start >= best_time) return best_time;
+      const double zs = flownHeight(z, vz, gravity_half_, start);
+      const double vs = flownVerticalVelocity(vz, gravity_, start);
+      const double s = meet(zs - base, vs - dir * base_velocity_);
+      if (s <= length || stroke == kMaxStrokes) return start + s;
+      start += length;
+      base = dir * a;
+      dir = -dir;
+      length = base_period_half_;
+      if (dir < 0 && !skipped) {
+        skipped = true;
+        const double tentry = meet(flownHeight(z, vz, gravity_half_, start) - a,
+                                   flownVerticalVelocity(vz, gravity_, start));
+        start += base_period_ * std::floor(tentry * base_period_inv_);
+      }
+    }
+  }
+  // Strokes of the walk: the present one, a rising one, the descending and
+  // the rising stroke of the skipped-to period, and two for rounding.
+  static constexpr int kMaxStrokes = 6;
+
   // Records a top or base impact (map line, histogram with the velocities
   // before and after) and sets the new vertical velocity.
   void record(const double* r, double* v, double vz_new, std::ofstream& map, Hist& hist) {
