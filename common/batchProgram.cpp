@@ -35,7 +35,8 @@ constexpr long kMostProfileBins = 10000000;
 void printUsage(std::ostream& os, const Program& program) {
   os << "Usage: " << program.batch_name << " [--seed N] [--observe-every T] [--snapshot-every T]\n"
      << "       [--snapshot-format ascii|binary] [--profiles T [--profile-bin W]\n"
-     << "       [--profile-phases K]] [--engine reference|fast] [DIRECTORY]\n"
+     << "       [--profile-phases K]] [--engine reference|fast] [--check-containment]\n"
+     << "       [DIRECTORY]\n"
      << "Runs the simulation without a window in DIRECTORY (default: the\n"
      << "current directory) from the parameter files in its ini/ folder, until\n"
      << "both limits of ini/par.ini are reached, and leaves the result files\n"
@@ -67,6 +68,10 @@ void printUsage(std::ostream& os, const Program& program) {
      << "  --engine E  the event engine: fast (default; cost per event nearly\n"
      << "            independent of the number of spheres) or reference (the\n"
      << "            plain loop, all spheres at every event); same physics\n"
+     << "  --check-containment  check after every step that every sphere lies\n"
+     << "            inside the chamber and no two overlap (within the tolerances\n"
+     << "            of the parameter files); a breach ends the run with a message,\n"
+     << "            every file written, status 1\n"
      << "  --help    show this text\n";
 }
 
@@ -82,6 +87,7 @@ struct Options {
   int profile_phases = 1;
   bool profile_options = false;  // --profile-bin or --profile-phases given
   Experiment::Engine engine = Experiment::Engine::kFast;
+  bool check_containment = false;
   bool help = false;
 };
 
@@ -186,6 +192,8 @@ bool parseOptions(int argc, char** argv, Options& options) {
     } else if (arg.compare(0, 17, "--profile-phases=") == 0) {
       if (!parsePhases(argv[i] + 17, options.profile_phases)) return false;
       options.profile_options = true;
+    } else if (arg == "--check-containment") {
+      options.check_containment = true;
     } else if (arg == "--engine") {
       if (i + 1 >= argc || !Experiment::engineNamed(argv[i + 1], options.engine)) return false;
       ++i;
@@ -454,6 +462,7 @@ int run(const Program& program, const Options& options, long seed) {
       readChamber(program, shot.diam(), options, outline, grid);
   shot.useSeed(seed);
   static Experiment experiment(program, shot, *chamber, par, options.engine);
+  if (options.check_containment) experiment.setContainmentCheck(true);
   const double snapshot_every = options.snapshot_every;
   const bool profiling = options.profiles_after >= 0.0;
   if (profiling && grid.bins() > kMostProfileBins) {

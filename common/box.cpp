@@ -48,6 +48,20 @@ int Box::isInside(const double* r) const {
   return 1;
 }
 
+const char* Box::breach(const double* r, double& depth) const {
+  const char* surface = breachBaseOrTop(r, depth);
+  if (surface != nullptr) return surface;
+  if (std::fabs(r[0]) > xsize_ + r_tol_) {
+    depth = std::fabs(r[0]) - xsize_;
+    return r[0] > 0.0 ? "wall at +x" : "wall at -x";
+  }
+  if (std::fabs(r[1]) > ysize_ + r_tol_) {
+    depth = std::fabs(r[1]) - ysize_;
+    return r[1] > 0.0 ? "wall at +y" : "wall at -y";
+  }
+  return nullptr;
+}
+
 // Candidates in the order base, walls normal to x, walls normal to y, top;
 // each wins only when strictly earlier than the best so far.
 double Box::detect(const double* r, const double* v, double best_time) {

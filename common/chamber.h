@@ -49,6 +49,14 @@ class Chamber {
   virtual double level(double volume) const = 0;
   virtual int isInside(const double* r) const = 0;
   virtual int isOutside(const double* r) const = 0;
+  // The surface a sphere at r lies beyond by more than the position
+  // tolerance, at any surface, and how far beyond (depth); null when it
+  // lies inside. The names are the chamber's own ("base", "top", ...); a
+  // chamber that names none says "chamber" with depth 0 where isOutside.
+  virtual const char* breach(const double* r, double& depth) const {
+    depth = 0.0;
+    return isOutside(r) ? "chamber" : nullptr;
+  }
   // Moves the base forward by the time step goal.
   virtual void advance(double goal) = 0;
   // Time of the sphere's first impact on a surface if earlier than

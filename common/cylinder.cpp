@@ -51,6 +51,17 @@ int Cylinder::isInside(const double* r) const {
   return 1;
 }
 
+const char* Cylinder::breach(const double* r, double& depth) const {
+  const char* surface = breachBaseOrTop(r, depth);
+  if (surface != nullptr) return surface;
+  const double distance = std::sqrt(r[0] * r[0] + r[1] * r[1]);
+  if (distance > radius_ + r_tol_) {
+    depth = distance - radius_;
+    return "side wall";
+  }
+  return nullptr;
+}
+
 // Candidates in the order base, side wall, top; each wins only when strictly
 // earlier than the best so far.
 double Cylinder::detect(const double* r, const double* v, double best_time) {

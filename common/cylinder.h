@@ -28,6 +28,7 @@ class Cylinder : public VibratedChamber<Stats2Dr, 3> {
   double level(double volume) const override;
   int isInside(const double* r) const override;
   int isOutside(const double* r) const override { return !isInside(r); }
+  const char* breach(const double* r, double& depth) const override;
   double detect(const double* r, const double* v, double best_time) override;
   void collide(const double* r, double* v) override;
   void reset() override;

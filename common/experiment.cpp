@@ -43,6 +43,12 @@ constexpr int kCheckEvery = 4096;
 
 bool checkDue(int events) { return (events & (kCheckEvery - 1)) == 0; }
 
+#ifdef SHOTSIM_CHECK_CONTAINMENT
+constexpr bool kCheckContainmentByDefault = true;
+#else
+constexpr bool kCheckContainmentByDefault = false;
+#endif
+
 }  // namespace
 
 RunMonitor::~RunMonitor() {}
@@ -83,7 +89,8 @@ Experiment::Experiment(const Program& program, Shot& shot, Chamber& chamber, con
       guard_(stalledStep(par.tStep(), chamber),
              kStalledEventsBase + kStalledEventsPerSphere * shot.n()),
       fast_(engine == Engine::kFast ? new FastEngine(shot, chamber) : nullptr),
-      trace_(nullptr) {
+      trace_(nullptr),
+      check_containment_(kCheckContainmentByDefault) {
   if (program_.run_start == RunStart::kStateFileEveryRun) {
     reset();
     return;
@@ -197,6 +204,7 @@ void Experiment::makeStep(double tstep) {
   shot_.advance(chamber_.gravity(), tstep);
   tnext_ -= tstep;
   tfull_ += tstep;
+  if (check_containment_) checkContainment();
 }
 
 // The fast engine counts and guards the same events as the reference loop;
@@ -230,6 +238,22 @@ void Experiment::makeFastStep(double tstep) {
   tfull_ = start + tstep;
   tnext_ = fast_->timeToNextEvent();
   if (std::isnan(tnext_)) reportLostClock();
+  if (check_containment_) checkContainment();
+}
+
+void Experiment::checkContainment() {
+  const ContainmentCheck::Breach breach = containment_.find(shot_, chamber_);
+  if (breach.sphere < 0) return;
+  std::cerr << "Containment lost at time " << tfull_ << ": ";
+  if (breach.surface != nullptr) {
+    std::cerr << "sphere " << breach.sphere << " lies " << breach.depth << " beyond the "
+              << breach.surface;
+  } else {
+    std::cerr << "spheres " << breach.sphere << " and " << breach.other << " overlap by "
+              << breach.depth;
+  }
+  std::cerr << std::endl;
+  lifecycle::fail();
 }
 
 void Experiment::reportCollapse() const {

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "containment.h"
 #include "eventTrace.h"
 #include "program.h"
 
@@ -103,6 +104,13 @@ class Experiment {
   void setMonitor(RunMonitor* monitor) { monitor_ = monitor; }
   // Every event carried out is reported to trace first; null for none.
   void setTrace(EventTrace* trace);
+  // With the check on, every step ends with a ContainmentCheck of the shot;
+  // a sphere beyond a surface or two spheres overlapping end the run with
+  // a message that names them, the time and the surface, status 1. On by
+  // default in a build with SHOTSIM_CHECK_CONTAINMENT (the sanitizer
+  // build), off otherwise.
+  void setContainmentCheck(bool on) { check_containment_ = on; }
+  bool containmentCheck() const { return check_containment_; }
   Engine engine() const { return fast_ ? Engine::kFast : Engine::kReference; }
 
   int eventCount() const { return events_; }
@@ -145,11 +153,15 @@ class Experiment {
   [[noreturn]] void reportLostClock() const;
   // makeStep with the fast engine.
   void makeFastStep(double tstep);
+  // Runs the containment check; a breach ends the run (status 1).
+  void checkContainment();
 
   RunMonitor* monitor_;
   CollapseGuard guard_;
   std::unique_ptr<FastEngine> fast_;  // null: the reference loop
   EventTrace* trace_;
+  bool check_containment_;
+  ContainmentCheck containment_;
 };
 
 #endif

@@ -74,6 +74,8 @@ class Shot {
   double diam() const { return diam_; }
   // The parameter file the shot was defined by (ShotDef::source).
   const char* source() const { return source_.c_str(); }
+  // Overlap tolerance: two spheres closer than diam() less this overlap.
+  double overlapTolerance() const { return rtol_; }
   // Time from now to the next event.
   double tNext() const { return best_time_; }
 

@@ -141,6 +141,20 @@ class VibratedChamber : public Chamber {
     bot_hist_.setNormal(up);
   }
 
+  // The base or the top, when the sphere lies beyond it by more than the
+  // position tolerance (breach of Chamber); null otherwise.
+  const char* breachBaseOrTop(const double* r, double& depth) const {
+    if (r[2] < base_z_ - r_tol_) {
+      depth = base_z_ - r[2];
+      return "base";
+    }
+    if (height_ > 0.0 && r[2] > height_ + r_tol_) {
+      depth = r[2] - height_;
+      return "top";
+    }
+    return nullptr;
+  }
+
   // Sets the top of the sphere heights for this diameter. False when a top
   // leaves no room for a sphere above the base's highest reach; a chamber of
   // height 0 has no top.

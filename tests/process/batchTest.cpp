@@ -186,6 +186,16 @@ TEST_P(BatchRun, SameSeedAndEngineRepeatTheRunExactly) {
   EXPECT_EQ(readFile("second/bot.hist"), readFile("first/bot.hist"));
   EXPECT_EQ(readFile("fast/state.out"), state);
   EXPECT_NE(readFile("third/state.out"), state);
+}
+
+// The fast engine is the default; the reference loop runs on request. The
+// containment check finds nothing in a healthy run and changes no result.
+TEST_F(BatchRun, EitherEngineRunsOnRequest) {
+  for (const char* name : {"default", "fast", "reference"}) writeSceneIn(name, livelyScene());
+  ASSERT_EQ(runBatch({"--seed", "7", "default"}).status, 0);
+  ASSERT_EQ(runBatch({"--seed", "7", "--engine=fast", "--check-containment", "fast"}).status, 0);
+  ASSERT_EQ(runBatch({"--seed", "7", "--engine", "reference", "--check-containment", "reference"}).status, 0);
+  EXPECT_EQ(readFile("default/state.out"), readFile("fast/state.out"));
   expectResultFiles("reference", 12);
 }
 
