@@ -48,6 +48,22 @@ ParamFile& ParamFile::operator>>(std::string& word) {
   return *this;
 }
 
+bool ParamFile::readOptional(double& value) {
+  if (!is_.good()) return false;
+  is_ >> std::ws;
+  const int c = is_.peek();
+  const bool number = (c >= '0' && c <= '9') || c == '-' || c == '+' || c == '.';
+  if (!number) {
+    // Only the end of the file was reached (or a word stands there): no
+    // failure, nothing read.
+    is_.clear(is_.rdstate() & ~std::ios::failbit);
+    return false;
+  }
+  *this >> value;
+  endLine();
+  return true;
+}
+
 void ParamFile::endLine() {
   // At the end of the file there is nothing to discard (a last line without
   // newline); ignoring there would mark the stream failed.

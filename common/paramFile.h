@@ -62,6 +62,13 @@ class ParamFile {
   // A word: the longest run of characters that are not white space.
   ParamFile& operator>>(std::string& word);
 
+  // An optional value on a line after the last one the layout requires:
+  // true when the file holds one more number there (read into value, the
+  // rest of its line then comment); false, value untouched, when the file
+  // ends first or the next word is no number (a note after the last line).
+  // A number that is malformed or beyond a double fails as any value does.
+  bool readOptional(double& value);
+
   // Discards the rest of the current line, its newline included.
   void endLine();
 
