@@ -25,7 +25,7 @@ Box::~Box() {
 double Box::radius() const { return std::sqrt(xsize_ * xsize_ + ysize_ * ysize_); }
 
 void Box::useSphereDiameter(double diam) {
-  const bool room_below_top = useDiameterForTop(diam);
+  const bool room_below_top = useDiameterForTopAndBase(diam);
   xsize_ = xsize0_ - 0.5 * diam;
   ysize_ = ysize0_ - 0.5 * diam;
   // A box narrower than one sphere has no room for a sphere centre, nor one

@@ -1,7 +1,20 @@
 #ifndef CHAMBER_H
 #define CHAMBER_H
 
+#include <cmath>
 #include <limits>
+
+// The smallest relative speed with which a sphere leaves the base, or two
+// spheres part, when the parameter files do not give it: the speed a sphere
+// gains falling 1/80000 of its diameter, sqrt(g diam / 40000) (0.0099
+// diameters per cycle for the shipped beads). Below it a rebound of the
+// restitution law is raised to it, so that a sphere settling on the base
+// hops at most 1/80000 of a diameter, and spheres settling on each other
+// part at that speed, instead of bouncing ever faster to a halt (an
+// inelastic collapse, which an event loop cannot carry out).
+inline double defaultMinRebound(double gravity, double diam) {
+  return std::sqrt(gravity * diam / 40000.0);
+}
 
 // The vessel that holds the shot, as the shot, the experiment and the window
 // see it: geometry, gravity, the vibrating base, restitution at its surfaces,

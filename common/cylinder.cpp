@@ -27,7 +27,7 @@ Cylinder::~Cylinder() {
 }
 
 void Cylinder::useSphereDiameter(double diam) {
-  const bool room_below_top = useDiameterForTop(diam);
+  const bool room_below_top = useDiameterForTopAndBase(diam);
   radius_ = radius0_ - 0.5 * diam;
   // A cylinder whose radius is not larger than the sphere radius has no
   // room for a sphere centre (and the inverse radius would be infinite),

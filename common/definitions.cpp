@@ -56,7 +56,8 @@ bool validChamber(const ChamberDef& c, double width) {
   if (!(positive(width) && nonNegative(c.amplitude) && positive(c.period) &&
         positive(c.gravity) && validSurface(c.base) && validSurface(c.wall) &&
         validSurface(c.top) && nonNegative(c.tolerance) && c.base_start >= -c.amplitude &&
-        c.base_start <= c.amplitude && (c.base_direction == 1 || c.base_direction == -1))) {
+        c.base_start <= c.amplitude && (c.base_direction == 1 || c.base_direction == -1) &&
+        (std::isnan(c.base_rebound) || nonNegative(c.base_rebound)))) {
     return false;
   }
   if (!(c.height == 0.0 || (c.height > c.amplitude && c.height <= kLargest))) return false;
@@ -83,7 +84,8 @@ bool isValid(const RunDef& d) {
 bool isValid(const ShotDef& d) {
   return d.count >= 1 && d.count <= kMaxSpheres && positive(d.diameter) && d.packing > 0.0 &&
          d.packing < 1.0 && nonNegative(d.temperature) && inReach(d.spin) &&
-         validSurface(d.restitution) && nonNegative(d.tolerance);
+         validSurface(d.restitution) && nonNegative(d.tolerance) &&
+         (std::isnan(d.rebound) || nonNegative(d.rebound));
 }
 
 bool isValid(const BoxDef& d) {

@@ -1,6 +1,7 @@
 #ifndef DEFINITIONS_H
 #define DEFINITIONS_H
 
+#include <limits>
 #include <string>
 
 // The definitions the simulation objects are built from: plain values with
@@ -19,6 +20,10 @@
 // length, time, speed and acceleration is at most 1e100 in magnitude, and
 // one that must be positive at least 1e-100, so that the physics can be
 // computed in doubles.
+
+// An optional value that a file may leave out (its last line): not given,
+// the object built from the definition takes its default.
+constexpr double kNotGiven = std::numeric_limits<double>::quiet_NaN();
 
 // Run parameters ("ini/par.ini").
 struct RunDef {
@@ -47,6 +52,9 @@ struct ShotDef {
   RestitutionDef restitution;    // between spheres, on their relative speed
   double tolerance = 0.001;      // overlap allowed by the start-up check [diameters], >= 0
   std::string source = "ini/shot.ini";  // named by the report of a shot too fast for its chamber
+  double rebound = kNotGiven;    // least normal speed with which two spheres part after a
+                                 // collision [diameters/cycle], >= 0 (0: the restitution law
+                                 // alone); not given: defaultMinRebound (chamber.h)
 };
 
 // What the two chambers share: the vibrating base, gravity, the restitution
@@ -72,6 +80,9 @@ struct ChamberDef {
   double base_start = 0.0;     // base height at time zero [diameters], -amplitude .. amplitude
   int base_direction = 1;      // the base's motion at time zero: +1 rising, -1 falling
   int maps = 1;                // impact maps "top.map" and "bot.map": non-zero on, 0 off
+  double base_rebound = kNotGiven;  // least speed relative to the base with which a sphere
+                                    // leaves it [diameters/cycle], >= 0 (0: the restitution
+                                    // law alone); not given: defaultMinRebound (chamber.h)
 };
 
 // The box ("ini/box.ini"): four vertical walls at x = +-half_x, y = +-half_y.

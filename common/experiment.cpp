@@ -260,6 +260,7 @@ void Experiment::reportCollapse() const {
   std::cerr << "Inelastic collapse at time " << tfull_ << ": sphere "
             << (fast_ ? fast_->lastEvent().sphere : shot_.chosen()) << " took part in the last of " << guard_.count()
             << " events in a row that did not advance the simulated time;"
+            << " a higher least rebound speed at the base and between spheres,"
             << " a higher threshold speed of restitution or a stronger"
             << " vibration of the base avoids it" << program_.collapse_advice << std::endl;
   lifecycle::exitRun(1);

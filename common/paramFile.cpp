@@ -60,7 +60,6 @@ bool ParamFile::readOptional(double& value) {
     return false;
   }
   *this >> value;
-  endLine();
   return true;
 }
 
@@ -78,7 +77,9 @@ void ParamFile::read(const ParamTable& table) {
       line = field.line;
     }
     if (field.when != nullptr && *field.when == 0) continue;
-    if (field.integer != nullptr) {
+    if (field.optional) {
+      readOptional(*field.real);
+    } else if (field.integer != nullptr) {
       *this >> *field.integer;
     } else if (field.real != nullptr) {
       *this >> *field.real;

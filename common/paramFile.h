@@ -14,6 +14,7 @@ struct ParamField {
   double* real = nullptr;
   std::string* word = nullptr;
   const int* when = nullptr;     // read only when *when is non-zero; null: always
+  bool optional = false;         // a real on a last line a file may leave out (readOptional)
 };
 using ParamTable = std::vector<ParamField>;
 
@@ -63,17 +64,17 @@ class ParamFile {
   ParamFile& operator>>(std::string& word);
 
   // An optional value on a line after the last one the layout requires:
-  // true when the file holds one more number there (read into value, the
-  // rest of its line then comment); false, value untouched, when the file
-  // ends first or the next word is no number (a note after the last line).
-  // A number that is malformed or beyond a double fails as any value does.
+  // true when the file holds one more number there (read into value; the
+  // caller ends the line); false, value untouched, when the file ends first
+  // or the next word is no number (a note after the last line). A number
+  // that is malformed or beyond a double fails as any value does.
   bool readOptional(double& value);
 
   // Discards the rest of the current line, its newline included.
   void endLine();
 
   // Reads the values of a layout table in its order, ending each line after
-  // its last value.
+  // its last value. Optional values (ParamField::optional) come last.
   void read(const ParamTable& table);
 
   // Marks the file as bad when a value read is outside its physical range.

@@ -18,6 +18,13 @@ ParamField real(const std::string& key, int line, double& value) {
   return f;
 }
 
+// A real on a line after the required ones, which a file may leave out.
+ParamField optionalReal(const std::string& key, int line, double& value) {
+  ParamField f = real(key, line, value);
+  f.optional = true;
+  return f;
+}
+
 ParamField word(const std::string& key, int line, std::string& value, const int& when) {
   ParamField f{key, line};
   f.word = &value;
@@ -92,6 +99,7 @@ ParamTable shotTable(ShotDef& d) {
                real("shot.spin", 2, d.spin)};
   addSurface(t, "shot", 3, d.restitution);
   t.push_back(real("shot.tolerance", 4, d.tolerance));
+  t.push_back(optionalReal("shot.rebound", 5, d.rebound));
   return t;
 }
 
@@ -103,6 +111,7 @@ ParamTable boxTable(BoxDef& d) {
   addStartAndMaps(t, "box", 7, d.chamber);
   t.push_back(integer("box.cells_x", 10, d.cells_x));
   t.push_back(integer("box.cells_y", 10, d.cells_y));
+  t.push_back(optionalReal("box.base_rebound", 11, d.chamber.base_rebound));
   return t;
 }
 
@@ -112,6 +121,7 @@ ParamTable cylinderTable(CylinderDef& d) {
   t.push_back(real("cyl.wall_rebound", 7, d.wall_rebound));
   addStartAndMaps(t, "cyl", 8, d.chamber);
   t.push_back(integer("cyl.rings", 11, d.rings));
+  t.push_back(optionalReal("cyl.base_rebound", 12, d.chamber.base_rebound));
   return t;
 }
 

@@ -45,6 +45,8 @@ Shot::Shot(const ShotDef& def)
       omega0_(def.spin), rtol_(def.tolerance), r2tol_(def.diameter * 2.0 * def.tolerance),
       coef0_(def.restitution.coefficient),
       v_scale_(1.0 / def.restitution.threshold),
+      rebound_(std::isnan(def.rebound) ? 0.0 : def.rebound),
+      rebound_diam_(rebound_ * def.diameter), rebound_given_(!std::isnan(def.rebound)),
       r_(nullptr), v_(nullptr), tnext_(nullptr), partner_(nullptr),
       update_(nullptr), chosen_(-1), best_time_(kForgotten),
       chamber_impact_(0), collision_(0), energy_lost_(0.0), source_(def.source), seed_(0),
@@ -91,7 +93,11 @@ Shot::~Shot() {
   delete[] update_;
 }
 
-void Shot::set(Chamber& chamber) const { chamber.useSphereDiameter(diam_); }
+void Shot::set(Chamber& chamber) {
+  chamber.useSphereDiameter(diam_);
+  if (!rebound_given_) rebound_ = defaultMinRebound(chamber.gravity(), diam_);
+  rebound_diam_ = rebound_ * diam_;
+}
 
 void Shot::useSeed(long seed) {
   seed_ = seed;
@@ -387,12 +393,23 @@ void Shot::collide(Chamber& chamber) {
 // scaled by e; the tangential part is kept. Each sphere takes half of the
 // change, so the momentum of the pair is conserved:
 //   vc -= k d,  vp += k d,  k = (1 + e) (d.w) / (2 diam2_).
+// The pair parts at no less than the least rebound speed s: with the
+// approach speed u = -d.w / diam, a rebound e u below s is raised to s
+// (e = s / u), so that spheres settling on each other part instead of
+// colliding ever faster to a halt. A pair found overlapping whose contact
+// was due in the past, carried out now, may be parting already (d.w >= 0):
+// its velocities are left as they are (e = -1, k = 0).
 void Shot::collidePair(const double* rc, double* vc, const double* rp, double* vp) {
   ++collision_;
   const double wx = vc[0] - vp[0], wy = vc[1] - vp[1], wz = vc[2] - vp[2];
   const double dx = rc[0] - rp[0], dy = rc[1] - rp[1], dz = rc[2] - rp[2];
-  const double e = coef(wx * wx + wy * wy + wz * wz);
+  double e = coef(wx * wx + wy * wy + wz * wz);
   const double dw = dx * wx + dy * wy + dz * wz;
+  if (!(dw < 0.0)) {
+    e = -1.0;
+  } else if (e * -dw < rebound_diam_) {
+    e = rebound_diam_ / -dw;
+  }
   const double k = (e + 1.0) * 0.5 * dw / diam2_;
   // The pair, of reduced mass 1/2, loses (1 - e^2)/4 of its squared normal
   // relative speed (d.w)^2 / diam2_.

@@ -76,11 +76,14 @@ class Shot {
   const char* source() const { return source_.c_str(); }
   // Overlap tolerance: two spheres closer than diam() less this overlap.
   double overlapTolerance() const { return rtol_; }
+  // The least normal relative speed with which two spheres part.
+  double pairRebound() const { return rebound_; }
   // Time from now to the next event.
   double tNext() const { return best_time_; }
 
-  // Tells the chamber the sphere diameter.
-  void set(Chamber& chamber) const;
+  // Tells the chamber the sphere diameter; sets the default least rebound
+  // speed between spheres with the chamber's gravity unless the file gave one.
+  void set(Chamber& chamber);
   // Every following distribute seeds its random sequence with this seed
   // instead of the calendar time.
   void useSeed(long seed);
@@ -138,6 +141,9 @@ class Shot {
   double r2tol_;   // 2 * diam_ * rtol_: the same on squared distances
   double coef0_;    // sphere-sphere restitution below the threshold speed
   double v_scale_;  // 1 / threshold speed
+  double rebound_;       // the least normal speed with which two spheres part
+  double rebound_diam_;  // rebound_ * diam_: the same bound on d.w
+  bool rebound_given_;   // rebound_ from the definition, not the default
   double** r_;
   double** v_;
   double* tnext_;  // per sphere: time to its next sphere-sphere collision

@@ -74,6 +74,8 @@ class VibratedChamber : public Chamber {
   int baseDirection() const override { return base_dir_; }
   double baseAmplitude() const override { return base_amplitude_; }
   double basePeriod() const override { return base_period_; }
+  // The least speed relative to the base with which a sphere leaves it.
+  double baseRebound() const { return base_rebound_; }
   double height() const { return height_; }
   double height0() const { return height0_; }
   const Hist& topHist() const { return top_hist_; }
@@ -122,7 +124,9 @@ class VibratedChamber : public Chamber {
         base_velocity_(4.0 * def.amplitude / def.period),
         // A base at rest has no speed to invert; its prediction does not use it.
         base_velocity_inv_(def.amplitude > 0.0 ? def.period / (4.0 * def.amplitude) : 0.0),
-        base_z_(def.base_start), base_dir_(def.base_direction), col_type_(0), col_sb_(0),
+        base_z_(def.base_start), base_dir_(def.base_direction),
+        base_rebound_(std::isnan(def.base_rebound) ? 0.0 : def.base_rebound),
+        base_rebound_given_(!std::isnan(def.base_rebound)), col_type_(0), col_sb_(0),
         col_st_(0), impulse_base_(0.0), impulse_top_(0.0), energy_base_(0.0),
         energy_wall_(0.0), energy_top_(0.0),
         impact_map_top_file_{"top.map"}, impact_map_bot_file_{"bot.map"},
@@ -155,11 +159,13 @@ class VibratedChamber : public Chamber {
     return nullptr;
   }
 
-  // Sets the top of the sphere heights for this diameter. False when a top
-  // leaves no room for a sphere above the base's highest reach; a chamber of
-  // height 0 has no top.
-  bool useDiameterForTop(double diam) {
+  // Sets the top of the sphere heights for this diameter, and the default
+  // least rebound speed at the base unless the file gave one. False when a
+  // top leaves no room for a sphere above the base's highest reach; a
+  // chamber of height 0 has no top.
+  bool useDiameterForTopAndBase(double diam) {
     height_ = height0_ - diam;
+    if (!base_rebound_given_) base_rebound_ = defaultMinRebound(gravity_, diam);
     return height0_ == 0.0 || height_ > base_amplitude_;
   }
 
@@ -215,12 +221,19 @@ class VibratedChamber : public Chamber {
   }
 
   // Base response: the closing speed u = Vb - vz (Vb the base velocity) is
-  // reversed with the base's restitution, vz' = e(u) u + Vb.
+  // reversed with the base's restitution, vz' = e(u) u + Vb, and the sphere
+  // leaves at no less than the least rebound speed relative to the base.
+  // On either stroke the base moves at constant velocity, so a sphere
+  // settling on it would bounce ever lower and faster (each relative speed
+  // e times the last) to a halt at a finite time; at the least rebound speed
+  // s it hops instead, 2s/g apart, to a height s^2/2g, until the base turns.
   void collideBase(const double* r, double* v) {
     const double base_velocity = base_dir_ * base_velocity_;
     ++col_sb_;
     const double vz_impact = base_velocity - v[2];
-    const double vz_new = coef_sb(vz_impact) * vz_impact + base_velocity;
+    double rebound = coef_sb(vz_impact) * vz_impact;
+    if (rebound < base_rebound_) rebound = base_rebound_;
+    const double vz_new = rebound + base_velocity;
     impulse_base_ += vz_new - v[2];
     energy_base_ += 0.5 * (vz_new * vz_new - v[2] * v[2]);
     record(r, v, vz_new, impact_map_bot_, bot_hist_);
@@ -279,6 +292,8 @@ class VibratedChamber : public Chamber {
   double base_velocity_inv_;  // 1/V (0 for a base at rest)
   double base_z_;             // current base height
   int base_dir_;              // +1 rising, -1 falling
+  double base_rebound_;       // the least speed relative to the base of a sphere leaving it
+  bool base_rebound_given_;   // base_rebound_ from the definition, not the default
   int col_type_;              // pending impact: 0 none, 1 base, kTopCode top, others the wall's
   int col_sb_;                // impacts on the base since the last reset
   int col_st_;                // impacts on the top since the last reset
