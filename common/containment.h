@@ -33,6 +33,8 @@ class ContainmentCheck {
   std::vector<int> first_;  // per cell, its first place in order_; one more at the end
   std::vector<int> order_;  // the spheres, cell by cell
   std::vector<int> cell_;   // per sphere, its cell
+  std::vector<int> next_;   // per cell, the next free place in order_ while sorting
+  std::vector<double> pos_;  // the positions in the order of order_
 };
 
 #endif
