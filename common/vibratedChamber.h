@@ -186,8 +186,9 @@ class VibratedChamber : public Chamber {
   // terms, and a sphere that is rounding below the surface looks as if it
   // never came back up to it).
   double detectBase(const double* r, const double* v, double best_time) {
-    const double t = base_amplitude_ == 0.0 ? meet(r[2] - base_z_, v[2])
-                                            : meetMovingBase(r[2], v[2], best_time);
+    const double t = base_amplitude_ == 0.0
+                         ? meet(r[2] - base_z_, v[2], roundingOf(r[2], base_z_))
+                         : meetMovingBase(r[2], v[2], best_time);
     if (t < best_time) {
       best_time = t;
       col_type_ = 1;
@@ -325,13 +326,30 @@ class VibratedChamber : public Chamber {
   //   again after 2w/g: its relative speed of a moment ago was real, the
   //   depth is rounding, and with no root at all it would fall through;
   // - sinking, it met the surface in the past, and meets it now (0).
-  double meet(double h, double w) const {
+  // A sphere within rounding of the surface (|h| <= rounding, a few ulp of
+  // the heights h was reckoned from) lies on it: h = 0, and it lands again
+  // after 2w/g, at once when it does not move away from it. Otherwise a
+  // sphere whose relative speed has rounded to zero in a pile-up of bounces
+  // (possible only with no least rebound speed) falls from a rounding
+  // height of about 1e-16 for some 1e-8, too long a step for the collapse
+  // guard, picks up a relative speed and piles up its bounces anew. Sphere
+  // and base heights still drift apart by rounding over many events, so
+  // this shortens such a pile-up without ruling it out.
+  double meet(double h, double w, double rounding) const {
+    if (std::fabs(h) <= rounding) h = 0.0;
     double d = w * w + 2.0 * gravity_ * h;
     if (d < 0.0) d = w * w;
     const double root = std::sqrt(d);
     if (w >= 0.0) return (w + root) * gravity_inv_;
     return h > 0.0 ? 2.0 * h / (root - w) : 0.0;
   }
+  // The rounding of a height h = z - surface reckoned from z and a surface
+  // whose height the base's motion, of amplitude A, has rounded.
+  double roundingOf(double z, double surface) const {
+    return kRoundingUlps * std::numeric_limits<double>::epsilon() *
+           (std::fabs(z) + std::fabs(surface) + base_amplitude_);
+  }
+  static constexpr double kRoundingUlps = 4.0;
 
   // The base prediction of a moving base. The stroke the base is on runs
   // from now to its turn ahead; the sphere is reckoned on each stroke from
@@ -353,7 +371,7 @@ class VibratedChamber : public Chamber {
       if (start >= best_time) return best_time;
       const double zs = flownHeight(z, vz, gravity_half_, start);
       const double vs = flownVerticalVelocity(vz, gravity_, start);
-      const double s = meet(zs - base, vs - dir * base_velocity_);
+      const double s = meet(zs - base, vs - dir * base_velocity_, roundingOf(zs, base));
       if (s <= length || stroke == kMaxStrokes) return start + s;
       start += length;
       base = dir * a;
@@ -361,8 +379,9 @@ class VibratedChamber : public Chamber {
       length = base_period_half_;
       if (dir < 0 && !skipped) {
         skipped = true;
-        const double tentry = meet(flownHeight(z, vz, gravity_half_, start) - a,
-                                   flownVerticalVelocity(vz, gravity_, start));
+        const double za = flownHeight(z, vz, gravity_half_, start);
+        const double tentry =
+            meet(za - a, flownVerticalVelocity(vz, gravity_, start), roundingOf(za, a));
         start += base_period_ * std::floor(tentry * base_period_inv_);
       }
     }
