@@ -164,6 +164,8 @@ std::string formatParamFile(const ParamTable& table) {
   int line = table.empty() ? 0 : table.front().line;
   const char* separator = "";
   for (const ParamField& field : table) {
+    // An optional value the definition leaves at its default has no line.
+    if (field.optional && std::isnan(*field.real)) continue;
     if (field.line != line) {
       text += "\n";
       line = field.line;

@@ -42,18 +42,13 @@ class Physics
 };
 
 TEST_P(Physics, ElasticShotOverBaseAtRestKeepsItsEnergyOverAMillionEvents) {
-  Scene scene;
-  scene.spheres = 30;
-  scene.eta = 0.3;
-  scene.kt = 4.0;
-  scene.height = 5.0;        // low enough for the shot to hit the top
-  // Least rebound speeds would add speed at the cylinder wall, at the base
-  // and to grazing pairs.
-  scene.wall_rebound = 0.0;
-  scene.base_rebound = 0.0;
-  scene.pair_rebound = 0.0;
-  scene.write();
-  World world(11, GetParam());
+  Scene scene(program());
+  scene.shot.count = 30;
+  scene.shot.packing = 0.3;
+  scene.shot.temperature = 4.0;
+  scene.chamber().height = 5.0;     // low enough for the shot to hit the top
+  scene.cylinder.wall_rebound = 0.0;  // would add speed at the cylinder wall
+  World world(scene, 11, engine());
   const Observables start = observeNow(world);
   const double e0 = totalEnergy(start, scene.shot.count);
   double worst = 0.0;
@@ -150,10 +145,8 @@ TEST_P(Physics, MomentumAndEnergyBalancesCloseForAnyRestitutionAndVibration) {
 TEST_P(Physics, SphereBouncingOnBaseAtRestLosesTheFactorEOfItsSpeedAtEachBounce) {
   for (double e : {0.5, 0.8, 0.95}) {
     SCOPED_TRACE(e);
-    Scene scene;
-    scene.restitution = e;
-    scene.threshold = 1e9;  // the same e at every speed
-    scene.base_rebound = 0.0;  // the law alone, down to the last bounce
+    Scene scene(program());
+    scene.setRestitution(e, 1e9);  // the same e at every speed
     scene.state = restingAt(1.0);
     World world(scene, 1, engine());
     std::vector<double> speeds;
@@ -177,53 +170,14 @@ TEST_P(Physics, SphereBouncingOnBaseAtRestLosesTheFactorEOfItsSpeedAtEachBounce)
   }
 }
 
-// A sphere dropped onto the rising base (A = 2, P = 8: speed 1, top turn at
-// t = 2; g = 2) with restitution 0.5: it first meets the base at
-// t0 = (sqrt 2 - 1)/2 with closing speed sqrt 2, and its bounces, each half
-// as fast and as long as the last, would pile up by t0 + sqrt 2 = 1.62 (an
-// inelastic collapse). It hops instead at the least rebound speed s =
-// sqrt(g / 40000), riding the base to its turn within s^2/2g, and flies off
-// when the base falls away.
-TEST_P(Physics, SphereSettlingOnTheRisingBaseHopsOnItUntilTheBaseTurns) {
-  Scene scene;
-  scene.restitution = 0.5;
-  scene.threshold = 1e9;  // the same e at every speed
-  scene.amplitude = 2.0;
-  scene.period = 8.0;
-  scene.state = restingAt(0.25);
-  scene.write();
-  World world(1, GetParam());
-  const double s = std::sqrt(kGravity / 40000.0);
-  ASSERT_DOUBLE_EQ(world.chamber.baseRebound(), s);
-  while (world.experiment.tFull() < 1.7 - 1e-9) world.experiment.makeStep(0.01);
-  const int settled = world.experiment.eventCount();
-  double highest = 0.0;
-  while (world.experiment.tFull() < 1.99 - 1e-9) {
-    world.experiment.makeStep(0.01);
-    highest = std::max(highest, world.z() - world.chamber.baseHeight());
-    EXPECT_NEAR(world.vz(), 1.0, s + 1e-12) << "t " << world.experiment.tFull();
-  }
-  EXPECT_LE(highest, s * s / (2.0 * kGravity) + 1e-12);
-  // One hop each 2s/g: about 40 in the 0.29 time units.
-  const int hops = world.experiment.eventCount() - settled;
-  EXPECT_NEAR(hops, 0.29 * kGravity / (2.0 * s), 2.0);
-  // From the turn on the base falls away: no more impacts. Half a time unit
-  // later the sphere, which left at a speed within s of 1, is at its top,
-  // a quarter above the turn, while the base fell to 1.5.
-  while (world.experiment.tFull() < 2.0 - 1e-9) world.experiment.makeStep(0.01);
-  const int at_turn = world.experiment.eventCount();
-  while (world.experiment.tFull() < 2.5 - 1e-9) world.experiment.makeStep(0.01);
-  EXPECT_EQ(world.experiment.eventCount(), at_turn);
-  EXPECT_NEAR(world.z(), 2.25 + s / 2.0, s);
-  EXPECT_NEAR(world.chamber.baseHeight(), 1.5, 1e-9);
-}
-
-INSTANTIATE_TEST_SUITE_P(Engines, Physics,
-                         ::testing::Values(Experiment::Engine::kReference,
-                                           Experiment::Engine::kFast),
-                         [](const ::testing::TestParamInfo<Experiment::Engine>& info) {
-                           return info.param == Experiment::Engine::kFast ? "fast"
-                                                                          : "reference";
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    ProgramsAndEngines, Physics,
+    ::testing::Combine(testing_support::everyProgram(),
+                       ::testing::Values(Experiment::Engine::kReference,
+                                         Experiment::Engine::kFast)),
+    [](const ::testing::TestParamInfo<Physics::ParamType>& info) {
+      return std::string(std::get<0>(info.param)->name) +
+             (std::get<1>(info.param) == Experiment::Engine::kFast ? "_fast" : "_reference");
+    });
 
 }  // namespace

@@ -206,22 +206,7 @@ TEST_P(EngineEquivalence, ShortRunOfThirtySpheres) {
   expectSameChaoticEvents(bed, 1000);
 }
 
-// Spheres that settle, where rebounds below the least rebound speed are
-// raised to it: one on the shaken base, hopping on it once its bounces have
-// piled up; a column of five on the base at rest, settling on each other.
-TEST_F(EngineEquivalence, SettlingSpheresWhoseReboundsAreRaised) {
-  Scene hopping = shaken();
-  hopping.restitution = 0.5;
-  hopping.threshold = 1e9;
-  hopping.state = restingAt(0.3);
-  expectSameChaoticEvents(hopping, 1000);
-
-  Scene column = still();
-  column.spheres = 5;
-  column.restitution = 0.3;
-  column.threshold = 1e9;
-  column.state = columns(5, 5);
-  expectSameChaoticEvents(column, 2000);
-}
+INSTANTIATE_TEST_SUITE_P(Programs, EngineEquivalence, testing_support::everyProgram(),
+                         testing_support::programName);
 
 }  // namespace

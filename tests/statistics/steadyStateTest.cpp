@@ -274,24 +274,7 @@ TEST_P(SteadyState, DenseBedIsTheSameWithEitherEngine) {
   expectSameSteadyState(scene, 10.0, 8.0, 8);
 }
 
-// A dense, strongly dissipative bed: restitution 0.5 at every surface and
-// between spheres (less above a speed of 1), 250 spheres, a weak drive
-// (amplitude 0.3). Most of each cycle it lies settled, its spheres on the
-// base and on each other, where without the least rebound speeds they
-// would collide ever faster to a halt and the collapse guard would end the
-// run. With them it runs its 200 cycles, every sphere in the box (the
-// World's containment check), at tens of thousands of events per cycle.
-TEST_F(SteadyState, DenseDissipativeBedRunsItsTwoHundredCycles) {
-  Scene scene;
-  scene.spheres = 250;
-  scene.restitution = 0.5;
-  scene.threshold = 1.0;
-  scene.amplitude = 0.3;
-  scene.tstep = 0.02;
-  scene.write();
-  World world(1, Engine::kFast);
-  while (world.experiment.tFull() < 200.0 - 0.01) world.experiment.makeStep(0.02);
-  EXPECT_GT(world.experiment.eventCount(), 200 * 1000);
-}
+INSTANTIATE_TEST_SUITE_P(Programs, SteadyState, testing_support::everyProgram(),
+                         testing_support::programName);
 
 }  // namespace
