@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <functional>
+#include <limits>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -191,6 +193,40 @@ TEST(ParameterFiles, TheShippedFilesAreTheDefaultDefinitions) {
   }
 }
 
+// The least rebound speed is an optional last line: taken where the file
+// holds a number after its required lines, the default (not given)
+// otherwise; a bad number is refused as any value is.
+TEST(ParameterFiles, AnOptionalLastLineIsReadOnlyWhereTheFileHoldsANumber) {
+  struct Case {
+    const char* after;  // what follows the shipped shot.ini
+    double rebound;     // NaN: not given
+    bool good;
+  };
+  const double kNone = std::numeric_limits<double>::quiet_NaN();
+  const Case cases[] = {
+      {"", kNone, true},
+      {"\n\n  0.25 least rebound speed\n", 0.25, true},
+      {"0", 0.0, true},
+      {"notes written after the last line\n", kNone, true},
+      {"1e400\n", kNone, false},
+      {"-inf\n", kNone, false},
+  };
+  ScopedTempDir dir;
+  const std::string shipped = fileKind("shot.ini").defaultWith("");
+  for (const Case& c : cases) {
+    writeFile("shot.ini", shipped + c.after);
+    ParamFile::Trial trial;
+    const ShotDef def = readShotDef("shot.ini");
+    EXPECT_EQ(trial.failed(), !c.good) << c.after;
+    if (!c.good) continue;
+    if (std::isnan(c.rebound)) {
+      EXPECT_TRUE(std::isnan(def.rebound)) << c.after;
+    } else {
+      EXPECT_EQ(def.rebound, c.rebound) << c.after;
+    }
+  }
+}
+
 TEST(ParameterFiles, AValueIsSetByItsKeyOnlyFromAWholeValueOfItsKind) {
   BoxDef box;
   const ParamTable t = boxTable(box);
@@ -244,6 +280,7 @@ TEST(ParameterFiles, ValuesOutsideTheirRangesAreRefused) {
       {"shot.ini", "shot.diameter=1e-101", nullptr, "its inverse beyond the magnitudes"},
       {"shot.ini", "shot.temperature=1e308", nullptr, "speeds whose squares are no double"},
       {"shot.ini", "shot.spin=-1e101", nullptr, nullptr},
+      {"shot.ini", "shot.rebound=-0.01", nullptr, "spheres that part at a negative speed"},
       {"box.ini", "box.half_x=0", nullptr, nullptr},
       {"box.ini", "box.half_y=-1", nullptr, nullptr},
       {"box.ini", "box.amplitude=-0.5", nullptr, nullptr},
@@ -275,6 +312,8 @@ TEST(ParameterFiles, ValuesOutsideTheirRangesAreRefused) {
       {"box.ini", "box.amplitude=25", nullptr, "the base reaching above the top"},
       {"box.ini", "box.height=-20", nullptr, nullptr},
       {"box.ini", "box.height=0.5", nullptr, "a top below the base's reach"},
+      {"box.ini", "box.base_rebound=-0.01", nullptr, nullptr},
+      {"cyl.ini", "cyl.base_rebound=-0.01", nullptr, nullptr},
       {"cyl.ini", "cyl.radius=0", nullptr, nullptr},
       {"cyl.ini", "cyl.radius=-5.5", nullptr, nullptr},
       {"cyl.ini", "cyl.period=0", nullptr, nullptr},

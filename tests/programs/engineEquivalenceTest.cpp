@@ -19,6 +19,7 @@
 namespace {
 
 using Engine = Experiment::Engine;
+using testing_support::restingAt;
 using testing_support::Scene;
 using testing_support::ScopedTempDir;
 using testing_support::stateText;
@@ -204,6 +205,22 @@ TEST_P(EngineEquivalence, ShortRunOfThirtySpheres) {
   bed.shot.count = 30;
   bed.shot.packing = 0.1;
   expectSameChaoticEvents(bed, 1000);
+}
+
+// Spheres that settle, where rebounds below the least rebound speed are
+// raised to it: one on the shaken base, hopping on it once its bounces have
+// piled up; a column of five on the base at rest, settling on each other.
+TEST_P(EngineEquivalence, SettlingSpheresWhoseReboundsAreRaised) {
+  Scene hopping = shaken(*GetParam());
+  hopping.setRestitution(0.5, 1e9);
+  hopping.state = restingAt(0.3);
+  expectSameChaoticEvents(hopping, 1000);
+
+  Scene column = still(*GetParam());
+  column.shot.count = 5;
+  column.setRestitution(0.3, 1e9);
+  column.state = columns(5, 5);
+  expectSameChaoticEvents(column, 2000);
 }
 
 INSTANTIATE_TEST_SUITE_P(Programs, EngineEquivalence, testing_support::everyProgram(),

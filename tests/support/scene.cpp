@@ -121,7 +121,9 @@ World::World(const Scene& scene, long seed, Experiment::Engine engine)
       par(scene.runDef()),
       shot(scene.shot),
       chamber(makeChamber(scene)),
-      experiment(*scene.program, seeded(shot, seed), *chamber, par, engine) {}
+      experiment(*scene.program, seeded(shot, seed), *chamber, par, engine) {
+  experiment.setContainmentCheck(true);
+}
 
 std::vector<double> World::positions() const {
   return std::vector<double>(shot.r_chunk(), shot.r_chunk() + 3 * shot.n());

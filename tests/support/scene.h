@@ -75,6 +75,8 @@ std::string restingAt(double height);
 // The objects of a program built from a scene in the program's order, in
 // the working directory (the state file, if any, is written there first),
 // run by the given engine with the given seed of the random placement.
+// Every step ends with the containment check: a sphere lost through a
+// surface or a pair overlapping ends the test's process.
 struct World {
   explicit World(const Scene& scene, long seed = 1,
                  Experiment::Engine engine = Experiment::Engine::kReference);
