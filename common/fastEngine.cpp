@@ -11,6 +11,11 @@
 
 namespace {
 
+// The clock at an event due at t: never back in time, since an event in the
+// past (a pair found overlapping) is carried out at the present; a time that
+// is no finite number is taken as it is, for the loop's guard to find.
+double clockAt(double now, double t) { return t > now || !std::isfinite(t) ? t : now; }
+
 constexpr double kNever = EventQueue::kNever;
 
 // Cells for n spheres: a few per sphere at most, so a bed whose spheres
@@ -307,7 +312,7 @@ bool FastEngine::stepInternal() {
     // The partner's velocity changed: the contact will not happen. (A
     // contact in the past, of a pair found overlapping, leaves the clock
     // where it is.)
-    if (t > now_) now_ = t;
+    now_ = clockAt(now_, t);
     fly(i);
     predictPairs(i);
     requeue(i);
@@ -317,7 +322,7 @@ bool FastEngine::stepInternal() {
   // The sphere leaves its cell: it joins the next cell through that face
   // and looks for contacts in the layer of cells it now borders. Its other
   // predictions still hold.
-  if (t > now_) now_ = t;
+  now_ = clockAt(now_, t);
   fly(i);
   ++exits_since_sort_;
   const int face = s.exit_face;
@@ -345,7 +350,7 @@ bool FastEngine::carryOutNext(double end) {
     Track& s = track_[i];
     // An event in the past (a pair found overlapping) is carried out at
     // once, at the present, as in the reference loop.
-    if (t > now_) now_ = t;
+    now_ = clockAt(now_, t);
     dirty_ = true;
     grid_.prefetchNear(s.cell);
     fly(i);
