@@ -131,17 +131,17 @@ std::string stateText(const double* r, const double* v, int n) {
 // A kind of bed the table measures, for any number of spheres: its chamber
 // and physics (diameter 1, base period 1, impact maps off) and how its
 // start is laid. A bed is laid on a lattice from the base up, its floor
-// growing with n so that each unit of floor holds per_area spheres, unless
-// the regime gives a fixed floor (half-width or radius). A gas (packing > 0)
-// fills a cube of that packing fraction through its whole volume.
+// growing with n so that each unit of floor holds per_area spheres. A gas
+// (packing > 0) fills a cube of that packing fraction through its whole
+// volume.
 struct Regime {
   const char* name;
   const char* description;
   ChamberKind chamber;
   double per_area;     // beds: spheres per unit of floor area
-  double floor;        // beds: the fixed half-width or radius; 0: from per_area
   double packing;      // gases: packing fraction of the cube; 0 for a bed
   double height;       // inner height of a bed's chamber, at least
+  double slender;      // beds: the chamber at least this many times as high as wide
   double amplitude;    // of the base
   double gravity;
   double restitution;  // of every surface and between spheres
@@ -155,41 +155,43 @@ constexpr double kShippedPerArea = 3.0;
 constexpr double kShippedGravity = 3.924;
 const std::vector<int> kShippedSizes{250, 1000, 4000, 10000, 16000, 100000, 1000000};
 const std::vector<int> kRegimeSizes{10000, 100000};
+// A bed 10 layers deep, where the shipped one is 3 to 4.
+constexpr double kDeepPerArea = kShippedPerArea * 10.0 / 3.5;
 
 // An elastic gas: restitution 1 with a threshold no speed reaches, a base at
 // rest, and gravity 1e-6, the nearest the chamber comes to none (a sphere
 // with the temperature's speed would rise 10^6 diameters).
 Regime gas(const char* name, const char* description, double packing) {
-  return {name, description, ChamberKind::kBox, 0.0, 0.0, packing, 0.0, 0.0, 1e-6, 1.0, 1e9,
+  return {name, description, ChamberKind::kBox, 0.0, packing, 0.0, 0.0, 0.0, 1e-6, 1.0, 1e9,
           kRegimeSizes};
 }
 
 const std::vector<Regime>& regimes() {
   static const std::vector<Regime> all{
       {"shipped", "the shipped bed in the box: 3 to 4 layers shaken by amplitude 1",
-       ChamberKind::kBox, kShippedPerArea, 0.0, 0.0, 20.0, 1.0, kShippedGravity, 0.9, 1.0,
+       ChamberKind::kBox, kShippedPerArea, 0.0, 20.0, 0.0, 1.0, kShippedGravity, 0.9, 1.0,
        kShippedSizes},
       {"shipped", "the shipped bed in the cylinder", ChamberKind::kCylinder, kShippedPerArea, 0.0,
-       0.0, 20.0, 1.0, kShippedGravity, 0.9, 1.0, kShippedSizes},
+       20.0, 0.0, 1.0, kShippedGravity, 0.9, 1.0, kShippedSizes},
       {"deep", "a dense bed 10 layers deep (the shipped bed is 3 to 4) in a box 30 tall",
-       ChamberKind::kBox, kShippedPerArea * 10.0 / 3.5, 0.0, 0.0, 30.0, 1.0, kShippedGravity, 0.9,
-       1.0, kRegimeSizes},
+       ChamberKind::kBox, kDeepPerArea, 0.0, 30.0, 0.0, 1.0, kShippedGravity, 0.9, 1.0,
+       kRegimeSizes},
       {"fluidised", "the shipped bed shaken by amplitude 3 (base speed 12)", ChamberKind::kBox,
-       kShippedPerArea, 0.0, 0.0, 20.0, 3.0, kShippedGravity, 0.9, 1.0, kRegimeSizes},
+       kShippedPerArea, 0.0, 20.0, 0.0, 3.0, kShippedGravity, 0.9, 1.0, kRegimeSizes},
       gas("gas-0.05", "an elastic gas at packing fraction 0.05 in a cube, g = 1e-6", 0.05),
       gas("gas-0.2", "the same gas at packing fraction 0.2", 0.2),
       gas("gas-0.35", "the same gas at packing fraction 0.35", 0.35),
-      {"tall", "a tall narrow cylinder: radius 8, the bed shaken by amplitude 3",
-       ChamberKind::kCylinder, 0.0, 8.0, 0.0, 0.0, 3.0, kShippedGravity, 0.9, 1.0, kRegimeSizes},
+      {"tall", "a cylinder 10 times as high as wide, the shipped bed shaken by amplitude 3",
+       ChamberKind::kCylinder, kShippedPerArea, 0.0, 20.0, 10.0, 3.0, kShippedGravity, 0.9, 1.0,
+       kRegimeSizes},
       {"wide", "a wide shallow box: less than a layer (0.8 per unit area) under a lid 5 up",
-       ChamberKind::kBox, 0.8, 0.0, 0.0, 5.0, 1.0, kShippedGravity, 0.9, 1.0, kRegimeSizes},
+       ChamberKind::kBox, 0.8, 0.0, 5.0, 0.0, 1.0, kShippedGravity, 0.9, 1.0, kRegimeSizes},
   };
   return all;
 }
 
 // The half-width of a box or the radius of a cylinder for n spheres.
 double floorSize(const Regime& regime, int n) {
-  if (regime.floor > 0.0) return regime.floor;
   if (regime.packing > 0.0) return 0.5 * std::cbrt(n * kPi / (6.0 * regime.packing));
   const double area = n / regime.per_area;
   return regime.chamber == ChamberKind::kBox ? 0.5 * std::sqrt(area) : std::sqrt(area / kPi);
@@ -220,14 +222,14 @@ std::vector<double> latticePoints(const Regime& regime, double floor, double top
 }
 
 // The inner height of the regime's chamber for n spheres: a gas's cube;
-// for a bed the regime's height, but at least 5 above its lattice (and, on
-// a fixed floor, twice the lattice's height and 20 more).
+// for a bed the regime's height, or slender times the floor's width, but
+// at least 5 above its lattice.
 double chamberHeight(const Regime& regime, int n) {
-  if (regime.packing > 0.0) return 2.0 * floorSize(regime, n);
-  const std::vector<double> r = latticePoints(regime, floorSize(regime, n), 1e300, 1.1, 0.04, n);
+  const double floor = floorSize(regime, n);
+  if (regime.packing > 0.0) return 2.0 * floor;
+  const std::vector<double> r = latticePoints(regime, floor, 1e300, 1.1, 0.04, n);
   const double top = r.empty() ? 0.0 : r.back() + 1.0;
-  if (regime.floor > 0.0) return std::max(regime.height, 2.0 * top + 20.0);
-  return std::max(regime.height, top + 5.0);
+  return std::max({regime.height, 2.0 * floor * regime.slender, top + 5.0});
 }
 
 // The start of a run: spheres of diameter 1 on a lattice, each moved at
