@@ -51,6 +51,12 @@ int Cylinder::isInside(const double* r) const {
   return 1;
 }
 
+void Cylinder::bounds(double lo[3], double hi[3]) const {
+  lo[0] = lo[1] = -radius_;
+  hi[0] = hi[1] = radius_;
+  heightBounds(lo, hi);
+}
+
 // Candidates in the order base, side wall, top; each wins only when strictly
 // earlier than the best so far.
 double Cylinder::detect(const double* r, const double* v, double best_time) {

@@ -81,10 +81,6 @@ class FastEngine : private Shot::Keeper {
   // left): the present and the base move there.
   void endStep(double end);
 
-  // Simulated time between two checks that the cells still cover the
-  // spheres.
-  static constexpr double kCoverCheckEvery = 1.0;
-
   // The event carried out last, and the time from the event before it (or
   // from the last origin, if later) to it.
   const EventRecord& lastEvent() const { return last_; }
@@ -117,11 +113,9 @@ class FastEngine : private Shot::Keeper {
   void bringShotToPresent() override;
   // Makes the present the origin.
   void moveOrigin();
-  // Lays the cells anew if the spheres have spread far beyond them.
-  void checkCover();
-  // Lays the cells over the spheres' present positions and predicts every
-  // sphere's events anew (at start and when the spheres outgrew the cells).
-  void rebuild();
+  // Lays the cells over the chamber, puts every sphere in its cell and
+  // predicts every sphere's events (at start).
+  void layCells();
   // Puts the records in the order of their cells (every sphere at the
   // present), keeping every prediction.
   void sortByCell();
@@ -168,7 +162,6 @@ class FastEngine : private Shot::Keeper {
   double origin_;        // simulated time since the reset at time zero
   double last_time_;     // time of the last event (or the last step's end, if later)
   bool dirty_;           // the shot is not at the present
-  double next_cover_check_;  // origin at which endStep checks the cells' cover
   double last_step_;
   EventRecord last_;
   EventTrace* trace_;
