@@ -82,6 +82,24 @@ class CellGrid {
     return gather(lo[0], hi[0], lo[1], hi[1], lo[2], hi[2], out);
   }
   std::size_t gatherRoom() const { return 28 * static_cast<std::size_t>(stride_); }
+  // True when test(i) holds for a sphere i in cell c or in one of its 26
+  // neighbours. The cell itself is searched first, and the search ends at
+  // the first sphere that passes.
+  template <class Test>
+  bool anyNear(const int c[3], Test test) const {
+    if (anyIn(c[0], c[1], c[2], test)) return true;
+    for (int z = c[2] - 1; z <= c[2] + 1; ++z) {
+      if (z < 0 || z >= layers_) continue;
+      for (int y = c[1] - 1; y <= c[1] + 1; ++y) {
+        if (y < 0 || y >= count_[1]) continue;
+        for (int x = c[0] - 1; x <= c[0] + 1; ++x) {
+          if (x < 0 || x >= count_[0] || (x == c[0] && y == c[1] && z == c[2])) continue;
+          if (anyIn(x, y, z, test)) return true;
+        }
+      }
+    }
+    return false;
+  }
   // Asks the processor to start loading what gatherNear(c) will read, so
   // that the wait for memory overlaps other work.
   void prefetchNear(const int c[3]) const {
@@ -96,6 +114,15 @@ class CellGrid {
 
  private:
   int gather(int x0, int x1, int y0, int y1, int z0, int z1, int* out) const;
+  template <class Test>
+  bool anyIn(int x, int y, int z, Test test) const {
+    const int c[3] = {x, y, z};
+    const int* cell = slots_ + static_cast<std::size_t>(index(c)) * stride_;
+    for (int k = 1; k <= cell[0]; ++k) {
+      if (test(cell[k])) return true;
+    }
+    return false;
+  }
 
   // Calls f(first, span) for each row of cells along x in the block
   // [x0, x1] x [y0, y1] x [z0, z1], cut to the grid: first points at the
