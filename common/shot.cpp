@@ -15,6 +15,7 @@
 #include "cellGrid.h"
 #include "chamber.h"
 #include "freeFlight.h"
+#include "freeSpace.h"
 #include "lifecycle.h"
 #include "parameterFiles.h"
 #include "restitution.h"
@@ -160,39 +161,36 @@ bool Shot::nearPlaced(const CellGrid& cells, const int c[3], const double* r,
 long Shot::distribute(Chamber& chamber) {
   keeper_ = nullptr;  // the state drawn here is the present one
   const long seed = seed_fixed_ ? seed_ : static_cast<long>(std::time(nullptr));
-  gen_.seed(static_cast<std::mt19937::result_type>(seed));
+  gen_.seed(static_cast<std::mt19937_64::result_type>(seed));
 
-  // Positions are drawn in the layer that n spheres would fill at packing
-  // fraction eta_, resting on the base where it stands now, over a square
-  // that holds the chamber's allowed centres; draws outside the chamber or
-  // overlapping an earlier sphere are redrawn. (Drawn from z = 0 instead, a
-  // base standing high would cut the layer and a dense bed could not be
-  // placed at all.)
-  //
-  // A draw is compared only with the spheres placed in the cells about it,
-  // which hold every sphere closer than a diameter: O(1) per draw where a
-  // comparison with every placed sphere made placement O(n^2). The draws and
-  // what is rejected are the same.
+  // Positions are drawn uniformly in the layer that n spheres would fill at
+  // packing fraction eta_, resting on the base where it stands now, over
+  // the box that holds the chamber's allowed centres; draws outside the
+  // chamber or closer than a diameter to an earlier sphere are redrawn, so
+  // that each sphere is uniform over the room the earlier ones left.
+  // (Drawn from z = 0 instead, a base standing high would cut the layer and
+  // a dense bed could not be placed at all.) FreeSpace draws only from the
+  // parts of the layer that may still hold room, which spares most of the
+  // draws of a dense bed, and compares a draw only with the spheres near
+  // it: O(1) per draw.
   const double z_floor = chamber.baseHeight();
-  const double r_max = chamber.radius();
   const double z_max = chamber.level(n_ * kPi * diam2_ * diam_ / (6.0 * eta_));
   double lo[3], hi[3];
   chamber.bounds(lo, hi);
   lo[2] = z_floor;
   hi[2] = z_floor + z_max;
-  CellGrid cells;
-  layPlacementCells(cells, lo, hi);
+  FreeSpace room(lo, hi, diam_, n_);
+  auto uniform = [this]() { return drawReal(); };
   std::cout << "Distributing shot randomly... " << std::flush;
   PlacementProgress progress(n_);
   const std::int64_t budget = kDrawsPerSphere * n_ + kDrawsBase;
   std::int64_t draws = 0;
   for (int i = 0; i < n_; ++i) {
     double* ri = r_[i];
-    int c[3];
     std::int64_t own_draws = 0;
     progress.show(i);
     for (;;) {
-      if (draws == budget || own_draws == kMaxDrawsOneSphere) {
+      if (draws == budget || own_draws == kMaxDrawsOneSphere || !room.open()) {
         progress.clear();
         std::cout << std::endl;
         std::cerr << "Random placement failed: could only place " << i
@@ -205,15 +203,13 @@ long Shot::distribute(Chamber& chamber) {
       }
       ++draws;
       ++own_draws;
-      ri[0] = drawSymmetric() * r_max;
-      ri[1] = drawSymmetric() * r_max;
-      ri[2] = z_floor + drawUnit() * z_max;
+      room.draw(uniform, ri);
       if (chamber.isOutside(ri)) continue;
-      cells.locate(ri, c);
-      // Strict: spheres exactly in contact are accepted.
-      if (!nearPlaced(cells, c, ri, diam2_)) break;
+      const double* hit = room.overlapped(ri);
+      if (hit == nullptr) break;
+      room.reject(hit);
     }
-    cells.insert(cells.index(c), i);
+    room.place(ri);
   }
   progress.clear();
   std::cout << "DONE" << std::endl;

@@ -159,14 +159,14 @@ class Shot {
   // sqrt(limit2) to a sphere in cells.
   bool nearPlaced(const CellGrid& cells, const int c[3], const double* r, double limit2) const;
   // Uniform integer 0 .. 32767.
-  int draw() { return static_cast<int>(gen_() >> 17); }
+  int draw() { return static_cast<int>(gen_() >> 49); }
   // Uniform in [-1, 1].
   double drawSymmetric() { return 2.0 * draw() / 32767.0 - 1.0; }
-  // Uniform in [0, 1].
-  double drawUnit() { return draw() / 32767.0; }
+  // Uniform in [0, 1) to the last bit of a double.
+  double drawReal() { return static_cast<double>(gen_() >> 11) / 9007199254740992.0; }
 
   std::string source_;
-  std::mt19937 gen_;
+  std::mt19937_64 gen_;
   long seed_;        // seed for distribute when seed_fixed_
   bool seed_fixed_;  // false: distribute seeds from the calendar time
 

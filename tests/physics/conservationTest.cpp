@@ -48,6 +48,9 @@ TEST_P(Physics, ElasticShotOverBaseAtRestKeepsItsEnergyOverAMillionEvents) {
   scene.shot.temperature = 4.0;
   scene.chamber().height = 5.0;     // low enough for the shot to hit the top
   scene.cylinder.wall_rebound = 0.0;  // would add speed at the cylinder wall
+  // A sphere placed within the tolerance beyond the curved wall would
+  // gain or lose energy at its first bounce there.
+  scene.chamber().tolerance = 0.0;
   World world(scene, 11, engine());
   const Observables start = observeNow(world);
   const double e0 = totalEnergy(start, scene.shot.count);
