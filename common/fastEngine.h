@@ -51,9 +51,10 @@ class Chamber;
 //   numbers, so the order of the records changes no result.
 //
 // Times inside the engine run from an origin that endStep() moves to the
-// present, so that they stay as small as the reference loop's: an absolute
-// time near 1 would round away the ever shorter bounces of a sphere coming
-// to rest on the rising base, which then never leaves it.
+// present every few steps, so that they stay nearly as small as the
+// reference loop's: an absolute time near 1 would round away the ever
+// shorter bounces of a sphere coming to rest on the rising base, which then
+// never leaves it.
 class FastEngine : private Shot::Keeper {
  public:
   FastEngine(Shot& shot, Chamber& chamber);
@@ -161,6 +162,9 @@ class FastEngine : private Shot::Keeper {
   double chamber_time_;  // time to which the base was moved
   double origin_;        // simulated time since the reset at time zero
   double last_time_;     // time of the last event (or the last step's end, if later)
+  double step_start_;    // the end of the step before (or the origin)
+  // Steps after which endStep moves the origin.
+  static constexpr double kOriginSteps = 64.0;
   bool dirty_;           // the shot is not at the present
   double last_step_;
   EventRecord last_;
