@@ -494,6 +494,9 @@ std::vector<Row> throughput(const Settings& settings) {
   for (const Regime& regime : regimes()) {
     if (!settings.measures(regime)) continue;
     for (int n : settings.spheres.empty() ? regime.sizes : settings.spheres) {
+      // Each bed's progress on standard error: a run that ends early (an
+      // inelastic collapse ends the process) still shows which bed ended it.
+      std::fprintf(stderr, "%s %s %d: warm-up\n", regime.name, chamberName(regime.chamber), n);
       const double events_per_cycle = warmUp(regime, n, settings.warm_up);
       double reference = std::nan("");  // events/s of the first engine, if measured
       for (const EngineEntry& engine : kEngines) {
@@ -501,6 +504,8 @@ std::vector<Row> throughput(const Settings& settings) {
         Row row = measure(engine, regime, n, settings, events_per_cycle);
         if (&engine == &kEngines[0]) reference = row.events_per_s;
         row.vs_reference = row.events_per_s / reference;
+        std::fprintf(stderr, "%s %s %d: %s %.0f events/s\n", regime.name,
+                     chamberName(regime.chamber), n, engine.name, row.events_per_s);
         rows.push_back(row);
       }
     }
