@@ -12,6 +12,7 @@
 
 #include <benchmark/benchmark.h>
 #include <sched.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -22,6 +23,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <iostream>
 #include <memory>
 #include <random>
@@ -489,24 +491,67 @@ void writeCsv(std::FILE* out, const std::vector<Row>& rows) {
   }
 }
 
-std::vector<Row> throughput(const Settings& settings) {
+// What a bed's measurement hands back from its child process, per engine:
+// the numbers of its row (plain bytes through a pipe).
+struct Measured {
+  int engine;  // index in kEngines
+  int runs;
+  long events;
+  double cycles, events_per_s, collisions_per_s, events_per_cycle, ns_per_event_per_sphere;
+};
+
+// Warms the bed up and measures every engine wanted on it, handing each row
+// to out.
+void measureBed(const Regime& regime, int n, const Settings& settings, int out) {
+  const double events_per_cycle = warmUp(regime, n, settings.warm_up);
+  for (std::size_t e = 0; e < std::size(kEngines); ++e) {
+    const EngineEntry& engine = kEngines[e];
+    if (!settings.wants(engine.name) || n > engine.max_spheres) continue;
+    const Row r = measure(engine, regime, n, settings, events_per_cycle);
+    const Measured m{static_cast<int>(e), r.runs, r.events, r.cycles, r.events_per_s,
+                     r.collisions_per_s, r.events_per_cycle, r.ns_per_event_per_sphere};
+    if (write(out, &m, sizeof m) != static_cast<ssize_t>(sizeof m)) _exit(3);
+  }
+}
+
+// Each bed is measured in a child process: a bed that collapses (an
+// inelastic collapse ends the process that runs it) loses its own rows
+// only, and is listed in ended.
+std::vector<Row> throughput(const Settings& settings, std::vector<std::string>& ended) {
   std::vector<Row> rows;
   for (const Regime& regime : regimes()) {
     if (!settings.measures(regime)) continue;
     for (int n : settings.spheres.empty() ? regime.sizes : settings.spheres) {
-      // Each bed's progress on standard error: a run that ends early (an
-      // inelastic collapse ends the process) still shows which bed ended it.
+      // Each bed's progress on standard error.
       std::fprintf(stderr, "%s %s %d: warm-up\n", regime.name, chamberName(regime.chamber), n);
-      const double events_per_cycle = warmUp(regime, n, settings.warm_up);
+      std::fflush(nullptr);
+      int pipe_ends[2];
+      if (pipe(pipe_ends) != 0) std::exit(1);
+      const pid_t child = fork();
+      if (child < 0) std::exit(1);
+      if (child == 0) {
+        close(pipe_ends[0]);
+        measureBed(regime, n, settings, pipe_ends[1]);
+        _exit(0);  // no destructor: the workspace belongs to the parent
+      }
+      close(pipe_ends[1]);
       double reference = std::nan("");  // events/s of the first engine, if measured
-      for (const EngineEntry& engine : kEngines) {
-        if (!settings.wants(engine.name) || n > engine.max_spheres) continue;
-        Row row = measure(engine, regime, n, settings, events_per_cycle);
-        if (&engine == &kEngines[0]) reference = row.events_per_s;
-        row.vs_reference = row.events_per_s / reference;
+      Measured m;
+      while (read(pipe_ends[0], &m, sizeof m) == static_cast<ssize_t>(sizeof m)) {
+        if (m.engine == 0) reference = m.events_per_s;
+        const Row row{kEngines[m.engine].name, regime.name, regime.chamber, n, m.runs, m.events,
+                      m.cycles, m.events_per_s, m.collisions_per_s, m.events_per_cycle,
+                      m.ns_per_event_per_sphere, m.events_per_s / reference};
         std::fprintf(stderr, "%s %s %d: %s %.0f events/s\n", regime.name,
-                     chamberName(regime.chamber), n, engine.name, row.events_per_s);
+                     chamberName(regime.chamber), n, row.engine.c_str(), row.events_per_s);
         rows.push_back(row);
+      }
+      close(pipe_ends[0]);
+      int status = 0;
+      waitpid(child, &status, 0);
+      if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        ended.push_back(std::string(regime.name) + " " + chamberName(regime.chamber) + " " +
+                        std::to_string(n));
       }
     }
   }
@@ -729,8 +774,12 @@ int main(int argc, char** argv) {
   stayOnThisProcessor();
 
   std::printf("Event-loop throughput (load average %.2f at the start)\n\n", loadAverage());
-  const std::vector<Row> rows = throughput(settings);
+  std::vector<std::string> ended;
+  const std::vector<Row> rows = throughput(settings, ended);
   printTable(rows);
+  for (const std::string& bed : ended) {
+    std::printf("ended early (see standard error), rows missing: %s\n", bed.c_str());
+  }
   std::printf("\n");
   writeCsv(stdout, rows);
   std::fflush(stdout);
