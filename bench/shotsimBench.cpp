@@ -1,24 +1,29 @@
-// Throughput of the event loop: how many events per second of computing it
-// carries out in the box and in the cylinder, for beds of 250 to 16000
-// spheres of the shipped physics, printed as a table and as CSV; then
-// Google Benchmark micro-benchmarks of the two predictions the loop makes at
-// every event (each sphere's next impact on the chamber, and sphere pairs).
+// Throughput of the event loop: how many events and sphere collisions per
+// second of computing it carries out, in the box and in the cylinder, for
+// beds of the shipped physics from 250 to a million spheres and for the
+// other regimes a researcher runs (a deep bed, a strongly fluidised bed,
+// elastic gases under almost no gravity, a tall narrow cylinder, a wide
+// shallow box), printed as a table and as CSV; then Google Benchmark
+// micro-benchmarks of the two predictions the loop makes at every event
+// (each sphere's next impact on the chamber, and sphere pairs).
 //
 // Every bed is laid with fixed seeds, so two runs of the program do the
 // same work; only the timing differs. See README.md for the figures.
 
 #include <benchmark/benchmark.h>
 #include <sched.h>
+#include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <iostream>
 #include <memory>
 #include <random>
@@ -28,7 +33,6 @@
 
 #include "box.h"
 #include "cylinder.h"
-#include "definitions.h"
 #include "experiment.h"
 #include "par.h"
 #include "program.h"
@@ -38,9 +42,6 @@ namespace {
 
 constexpr double kPi = 3.141592653589793;
 constexpr unsigned kSeed = 1234;
-// The shipped bed, 300 spheres on a 10 x 10 floor: 3 spheres per unit of
-// floor area, 3 to 4 layers deep. Every bed keeps that depth.
-constexpr double kSpheresPerArea = 3.0;
 
 const char* chamberName(ChamberKind kind) { return kind == ChamberKind::kBox ? "box" : "cylinder"; }
 
@@ -81,7 +82,7 @@ class Quiet {
 };
 
 // A fresh directory, the working directory while the object lives, for the
-// start state and the result files the simulation classes write.
+// parameter files and the result files the simulation classes write.
 class Workspace {
  public:
   Workspace() {
@@ -93,6 +94,7 @@ class Workspace {
     }
     path_ = tmpl;
     std::filesystem::current_path(path_);
+    std::filesystem::create_directory("ini");
   }
   ~Workspace() {
     std::error_code ignored;
@@ -128,36 +130,133 @@ std::string stateText(const double* r, const double* v, int n) {
   return os.str();
 }
 
-// Floor sizes that give n spheres the depth of the shipped bed.
-double boxHalfWidth(int n) { return std::sqrt(n / (4.0 * kSpheresPerArea)); }
-double cylinderRadius(int n) { return std::sqrt(n / (kPi * kSpheresPerArea)); }
+// A kind of bed the table measures, for any number of spheres: its chamber
+// and physics (diameter 1, base period 1, impact maps off) and how its
+// start is laid. A bed is laid on a lattice from the base up, its floor
+// growing with n so that each unit of floor holds per_area spheres. A gas
+// (packing > 0) fills a cube of that packing fraction through its whole
+// volume.
+struct Regime {
+  const char* name;
+  const char* description;
+  ChamberKind chamber;
+  double per_area;     // beds: spheres per unit of floor area
+  double packing;      // gases: packing fraction of the cube; 0 for a bed
+  double height;       // inner height of a bed's chamber, at least
+  double slender;      // beds: the chamber at least this many times as high as wide
+  double amplitude;    // of the base
+  double gravity;
+  double restitution;  // of every surface and between spheres
+  double threshold;    // speed above which the restitution falls
+  std::vector<int> sizes;  // numbers of spheres measured by default
+};
 
-// The start of a run: spheres of diameter 1 on a lattice of spacing 1.1,
-// each moved at random by up to 0.04 along each axis (so no two touch),
-// filled layer by layer from the base up; random velocities with the
-// shipped temperature 1. Random placement would check each draw against
-// every sphere placed and take minutes for the largest beds.
-std::string latticeState(ChamberKind kind, int n, unsigned seed) {
-  constexpr double kSpacing = 1.1;
-  constexpr double kJitter = 0.04;
+// The shipped bed, 300 spheres on a 10 x 10 floor: 3 spheres per unit of
+// floor area, 3 to 4 layers deep; its physics is that of ini/.
+constexpr double kShippedPerArea = 3.0;
+constexpr double kShippedGravity = 3.924;
+const std::vector<int> kShippedSizes{250, 1000, 4000, 10000, 16000, 100000, 1000000};
+const std::vector<int> kRegimeSizes{10000, 100000};
+// A bed 10 layers deep, where the shipped one is 3 to 4.
+constexpr double kDeepPerArea = kShippedPerArea * 10.0 / 3.5;
+
+// An elastic gas: restitution 1 with a threshold no speed reaches, a base at
+// rest, and gravity 1e-6, the nearest the chamber comes to none (a sphere
+// with the temperature's speed would rise 10^6 diameters).
+Regime gas(const char* name, const char* description, double packing) {
+  return {name, description, ChamberKind::kBox, 0.0, packing, 0.0, 0.0, 0.0, 1e-6, 1.0, 1e9,
+          kRegimeSizes};
+}
+
+const std::vector<Regime>& regimes() {
+  static const std::vector<Regime> all{
+      {"shipped", "the shipped bed in the box: 3 to 4 layers shaken by amplitude 1",
+       ChamberKind::kBox, kShippedPerArea, 0.0, 20.0, 0.0, 1.0, kShippedGravity, 0.9, 1.0,
+       kShippedSizes},
+      {"shipped", "the shipped bed in the cylinder", ChamberKind::kCylinder, kShippedPerArea, 0.0,
+       20.0, 0.0, 1.0, kShippedGravity, 0.9, 1.0, kShippedSizes},
+      {"deep", "a dense bed 10 layers deep (the shipped bed is 3 to 4) in a box 30 tall",
+       ChamberKind::kBox, kDeepPerArea, 0.0, 30.0, 0.0, 1.0, kShippedGravity, 0.9, 1.0,
+       kRegimeSizes},
+      {"fluidised", "the shipped bed shaken by amplitude 3 (base speed 12)", ChamberKind::kBox,
+       kShippedPerArea, 0.0, 20.0, 0.0, 3.0, kShippedGravity, 0.9, 1.0, kRegimeSizes},
+      gas("gas-0.05", "an elastic gas at packing fraction 0.05 in a cube, g = 1e-6", 0.05),
+      gas("gas-0.2", "the same gas at packing fraction 0.2", 0.2),
+      gas("gas-0.35", "the same gas at packing fraction 0.35", 0.35),
+      {"tall", "a cylinder 10 times as high as wide, the shipped bed shaken by amplitude 3",
+       ChamberKind::kCylinder, kShippedPerArea, 0.0, 20.0, 10.0, 3.0, kShippedGravity, 0.9, 1.0,
+       kRegimeSizes},
+      {"wide", "a wide shallow box: less than a layer (0.8 per unit area) under a lid 5 up",
+       ChamberKind::kBox, 0.8, 0.0, 5.0, 0.0, 1.0, kShippedGravity, 0.9, 1.0, kRegimeSizes},
+  };
+  return all;
+}
+
+// The half-width of a box or the radius of a cylinder for n spheres.
+double floorSize(const Regime& regime, int n) {
+  if (regime.packing > 0.0) return 0.5 * std::cbrt(n * kPi / (6.0 * regime.packing));
+  const double area = n / regime.per_area;
+  return regime.chamber == ChamberKind::kBox ? 0.5 * std::sqrt(area) : std::sqrt(area / kPi);
+}
+
+// At most n points of a lattice of the given spacing in the chamber, their
+// lowest points from 0.05 above the base up to top, layer by layer from the
+// base up.
+std::vector<double> latticePoints(const Regime& regime, double floor, double top, double spacing,
+                                  double jitter, int n) {
   // Largest distance of a lattice point from the axis (box: along x and y).
-  const double reach = (kind == ChamberKind::kBox ? boxHalfWidth(n) : cylinderRadius(n)) - 0.5 -
-                       kJitter - 1e-9;
-  const int across = static_cast<int>(std::floor(2.0 * reach / kSpacing)) + 1;
+  const double reach = floor - 0.5 - jitter - 1e-9;
+  const int across = static_cast<int>(std::floor(2.0 * reach / spacing)) + 1;
   std::vector<double> r;
   for (int layer = 0; static_cast<int>(r.size()) < 3 * n; ++layer) {
+    const double z = 0.05 + layer * spacing;
+    if (z > top) break;
     for (int i = 0; i < across && static_cast<int>(r.size()) < 3 * n; ++i) {
       for (int j = 0; j < across && static_cast<int>(r.size()) < 3 * n; ++j) {
-        const double x = -reach + i * kSpacing;
-        const double y = -reach + j * kSpacing;
-        if (kind == ChamberKind::kCylinder && x * x + y * y > reach * reach) continue;
-        r.insert(r.end(), {x, y, 0.05 + layer * kSpacing});
+        const double x = -reach + i * spacing;
+        const double y = -reach + j * spacing;
+        if (regime.chamber == ChamberKind::kCylinder && x * x + y * y > reach * reach) continue;
+        r.insert(r.end(), {x, y, z});
       }
     }
   }
+  return r;
+}
+
+// The inner height of the regime's chamber for n spheres: a gas's cube;
+// for a bed the regime's height, or slender times the floor's width, but
+// at least 5 above its lattice.
+double chamberHeight(const Regime& regime, int n) {
+  const double floor = floorSize(regime, n);
+  if (regime.packing > 0.0) return 2.0 * floor;
+  const std::vector<double> r = latticePoints(regime, floor, 1e300, 1.1, 0.04, n);
+  const double top = r.empty() ? 0.0 : r.back() + 1.0;
+  return std::max({regime.height, 2.0 * floor * regime.slender, top + 5.0});
+}
+
+// The start of a run: spheres of diameter 1 on a lattice, each moved at
+// random by up to the jitter along each axis (so no two touch), with random
+// velocities at the shipped temperature 1. A bed's lattice has spacing 1.1
+// and is filled from the base up; a gas's spacing is the largest at which
+// the lattice holds every sphere in the cube. (Random placement cannot
+// reach the densest gas.)
+std::string latticeState(const Regime& regime, int n, unsigned seed) {
+  const double floor = floorSize(regime, n);
+  double spacing = 1.1;
+  double jitter = 0.04;
+  std::vector<double> r;
+  if (regime.packing > 0.0) {
+    const double top = chamberHeight(regime, n) - 1.0;
+    for (spacing = 2.0 * floor; r.size() < 3 * static_cast<std::size_t>(n); spacing *= 0.999) {
+      jitter = std::min(0.04, 0.25 * (spacing - 1.0));
+      r = latticePoints(regime, floor, top - jitter, spacing, jitter, n);
+    }
+  } else {
+    r = latticePoints(regime, floor, 1e300, spacing, jitter, n);
+  }
   std::mt19937 gen(seed);
   std::uniform_real_distribution<double> unit(-1.0, 1.0);
-  for (double& c : r) c += kJitter * unit(gen);
+  for (double& c : r) c += jitter * unit(gen);
   std::vector<double> v(r.size());
   double mean[3] = {0.0, 0.0, 0.0};
   for (std::size_t k = 0; k < v.size(); ++k) {
@@ -174,32 +273,30 @@ std::string latticeState(ChamberKind kind, int n, unsigned seed) {
   return stateText(r.data(), v.data(), n);
 }
 
-// The shipped physics (diameter 1, amplitude 1, period 1, g 3.924,
-// restitution 0.9 with threshold speed 1 everywhere, a 20 tall chamber: the
-// definitions' defaults) for n spheres starting from the lattice in
-// "start.state", with the impact maps off.
-struct BedDefs {
-  RunDef run;
-  ShotDef shot;
-  BoxDef box;
-  CylinderDef cylinder;
-};
-
-BedDefs bedDefs(int n) {
-  BedDefs d;
-  d.run.restart = 1;
-  d.run.state_file = "start.state";
-  d.run.time_limit = 0.0;
-  d.shot.count = n;
-  d.box.half_x = d.box.half_y = boxHalfWidth(n);
-  d.box.chamber.maps = 0;
-  d.cylinder.radius = cylinderRadius(n);
-  d.cylinder.chamber.maps = 0;
-  return d;
+// Parameter files of the regime for n spheres starting from its lattice.
+void writeScene(const Regime& regime, int n) {
+  char text[512];
+  writeFile("ini/par.ini", "1 start.state\n0.02\n0\n0\n");
+  std::snprintf(text, sizeof text, "%d 1\n0.35 1 0\n%.17g %.17g\n0.001\n", n, regime.restitution,
+                regime.threshold);
+  writeFile("ini/shot.ini", text);
+  const double floor = floorSize(regime, n);
+  const double height = chamberHeight(regime, n);
+  char physics[256];
+  std::snprintf(physics, sizeof physics, "%.17g 1\n%.17g\n%.17g %.17g\n%.17g %.17g\n%.17g %.17g\n",
+                regime.amplitude, regime.gravity, regime.restitution, regime.threshold,
+                regime.restitution, regime.threshold, regime.restitution, regime.threshold);
+  if (regime.chamber == ChamberKind::kBox) {
+    std::snprintf(text, sizeof text, "%.17g %.17g %.17g\n%s0.001\n0 1\n0\n10 10\n", floor, floor,
+                  height, physics);
+    writeFile("ini/box.ini", text);
+  } else {
+    std::snprintf(text, sizeof text, "%.17g %.17g\n%s0.05\n0.001\n0 1\n0\n10\n", floor, height,
+                  physics);
+    writeFile("ini/cyl.ini", text);
+  }
+  writeFile("start.state", latticeState(regime, n, kSeed));
 }
-
-// Lays the lattice the bed starts from.
-void writeStart(ChamberKind kind, int n) { writeFile("start.state", latticeState(kind, n, kSeed)); }
 
 // Gives the micro-benchmarks the shot's protected prediction state.
 class BenchShot : public Shot {
@@ -209,15 +306,15 @@ class BenchShot : public Shot {
   void forgetPredictions() { resetCollisionData(); }
 };
 
-std::unique_ptr<Chamber> makeChamber(ChamberKind kind, const BedDefs& d) {
-  if (kind == ChamberKind::kBox) return std::make_unique<Box>(d.box);
-  return std::make_unique<Cylinder>(d.cylinder);
+std::unique_ptr<Chamber> makeChamber(ChamberKind kind) {
+  if (kind == ChamberKind::kBox) return std::make_unique<Box>("ini/box.ini");
+  return std::make_unique<Cylinder>("ini/cyl.ini");
 }
 
-// The objects of one run of n spheres, from the state in "start.state".
+// The objects of one run, built from the files of writeScene.
 struct Bed {
-  Bed(ChamberKind kind, int n, Experiment::Engine engine)
-      : defs(bedDefs(n)), par(defs.run), shot(defs.shot), chamber(makeChamber(kind, defs)),
+  Bed(ChamberKind kind, Experiment::Engine engine)
+      : par("ini/par.ini"), shot("ini/shot.ini"), chamber(makeChamber(kind)),
         experiment(cratesim(), shot, *chamber, par, engine) {}
 
   // The production time step, shortened for larger beds so that a step
@@ -236,7 +333,6 @@ struct Bed {
     while (experiment.eventCount() < goal && experiment.tFull() < t_limit) experiment.makeStep(dt);
   }
 
-  BedDefs defs;
   Par par;
   BenchShot shot;
   std::unique_ptr<Chamber> chamber;
@@ -244,16 +340,23 @@ struct Bed {
 };
 
 struct Settings {
-  std::vector<int> spheres{250, 1000, 4000, 10000, 16000, 100000, 1000000};
+  std::vector<int> spheres;  // bed sizes; empty: each regime's own
+  std::vector<std::string> regimes;  // the regimes to measure; empty: all
   int runs = 5;
   double scale = 1.0;  // multiplies the events of each run
+  double warm_up = 4.0;  // cycles of shaking before the runs
   bool micro = true;
   int micro_spheres = 1000;
   std::string csv;  // also write the CSV to this file
   std::vector<std::string> engines;  // the engines to measure; empty: all
+  std::vector<int> placements{100000, 1000000};  // beds placed at random; empty: none
 
   bool wants(const std::string& engine) const {
     return engines.empty() || std::find(engines.begin(), engines.end(), engine) != engines.end();
+  }
+  bool measures(const Regime& regime) const {
+    return this->regimes.empty() ||
+           std::find(this->regimes.begin(), this->regimes.end(), regime.name) != this->regimes.end();
   }
 };
 
@@ -268,16 +371,27 @@ long eventsPerRun(int n, double scale, const EngineEntry& engine) {
 
 struct Row {
   std::string engine;
+  std::string regime;
   ChamberKind chamber;
   int spheres;
   int runs;
   long events;            // per run, the mean
   double cycles;          // simulated per run, the mean
   double events_per_s;    // median over the runs
+  double collisions_per_s;  // sphere-sphere collisions, over all runs
   double events_per_cycle;
   double ns_per_event_per_sphere;
   double vs_reference;  // events_per_s over that of the first engine
 };
+
+// Processor time of this thread: the work of a run, which other programs on
+// a shared machine do not stretch as they stretch the wall-clock time (they
+// still share the caches and the memory bus).
+double processorSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+}
 
 double median(std::vector<double> values) {
   std::sort(values.begin(), values.end());
@@ -285,25 +399,24 @@ double median(std::vector<double> values) {
   return values.size() % 2 ? values[m] : 0.5 * (values[m - 1] + values[m]);
 }
 
-// Cycles of shaking that take a bed from the lattice to its steady state:
-// after the fourth the rate of events no longer drifts (it settles in two
-// to four cycles from the lattice).
-constexpr double kWarmUpCycles = 4.0;
 // An event goal no warm-up reaches: it ends by time.
 constexpr long kAllEvents = 1L << 40;
 
-// Lays the bed on the lattice and shakes it with the fast engine until it
-// has forgotten the lattice, then writes that state as the start of every
-// engine's runs. Returns the events per cycle of the last warm-up cycle.
-double warmUp(ChamberKind kind, int n) {
+// Lays the bed on its lattice and shakes it with the fast engine until it
+// has forgotten the lattice (the rate of events of a bed settles within two
+// to four cycles), then writes that state as the start of every engine's
+// runs. Returns the events per cycle of the last quarter of the warm-up.
+double warmUp(const Regime& regime, int n, double cycles) {
   Quiet quiet;
-  writeStart(kind, n);
-  Bed bed(kind, n, Experiment::Engine::kFast);
-  bed.runEvents(kAllEvents, 0.02, kWarmUpCycles - 1.0);
+  writeScene(regime, n);
+  Bed bed(regime.chamber, Experiment::Engine::kFast);
+  bed.runEvents(kAllEvents, 0.02, 0.75 * cycles);
   const long events = bed.experiment.eventCount();
   const double t0 = bed.experiment.tFull();
-  bed.runEvents(kAllEvents, 0.02, kWarmUpCycles);
-  const double events_per_cycle = (bed.experiment.eventCount() - events) / (bed.experiment.tFull() - t0);
+  bed.runEvents(kAllEvents, 0.02, cycles);
+  const double events_per_cycle =
+      std::max(1.0, static_cast<double>(bed.experiment.eventCount() - events)) /
+      std::max(1e-9, bed.experiment.tFull() - t0);
   bed.writeState("start.state");
   return events_per_cycle;
 }
@@ -312,35 +425,42 @@ double warmUp(ChamberKind kind, int n) {
 // the bed warmed by warmUp. A run steps by the production step 0.02, or by
 // less where a run would span fewer than 20 steps, so that the end of a run
 // overshoots its events by little.
-Row measure(const EngineEntry& engine, ChamberKind kind, int n, const Settings& settings,
+Row measure(const EngineEntry& engine, const Regime& regime, int n, const Settings& settings,
             double events_per_cycle) {
   Quiet quiet;
-  Bed bed(kind, n, engine.engine);
+  Bed bed(regime.chamber, engine.engine);
   const long per_run = eventsPerRun(n, settings.scale, engine);
   const double step = std::min(0.02, per_run / (20.0 * events_per_cycle));
   std::vector<double> rates;
   long events = 0;
+  long collisions = 0;
   double cycles = 0.0;
+  double seconds = 0.0;
   for (int run = 0; run < settings.runs; ++run) {
     const long e0 = bed.experiment.eventCount();
+    const long c0 = bed.shot.collision();
     const double t0 = bed.experiment.tFull();
-    const auto start = std::chrono::steady_clock::now();
+    const double start = processorSeconds();
     bed.runEvents(per_run, step);
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double took = processorSeconds() - start;
     const long done = bed.experiment.eventCount() - e0;
-    rates.push_back(done / seconds);
+    rates.push_back(done / took);
     events += done;
+    collisions += bed.shot.collision() - c0;
     cycles += bed.experiment.tFull() - t0;
+    seconds += took;
   }
   Row row;
   row.engine = engine.name;
-  row.chamber = kind;
+  row.regime = regime.name;
+  row.chamber = regime.chamber;
   row.spheres = n;
   row.runs = settings.runs;
   row.events = events / settings.runs;
   row.cycles = cycles / settings.runs;
   row.events_per_s = median(rates);
+  // Collisions per second at the median rate of events.
+  row.collisions_per_s = row.events_per_s * collisions / static_cast<double>(events);
   row.events_per_cycle = events / cycles;
   row.ns_per_event_per_sphere = 1e9 / row.events_per_s / n;
   row.vs_reference = 1.0;
@@ -348,52 +468,123 @@ Row measure(const EngineEntry& engine, ChamberKind kind, int n, const Settings& 
 }
 
 void printTable(const std::vector<Row>& rows) {
-  std::printf("%-10s %-8s %7s %4s %10s %10s %11s %12s %15s %12s\n", "engine", "chamber", "spheres",
-              "runs", "events/run", "cycles/run", "events/s", "events/cycle", "ns/event/sphere",
-              "vs reference");
+  std::printf("%-10s %-10s %-8s %7s %4s %10s %10s %11s %12s %12s %15s %12s\n", "engine", "regime",
+              "chamber", "spheres", "runs", "events/run", "cycles/run", "events/s", "collisions/s",
+              "events/cycle", "ns/event/sphere", "vs reference");
   for (const Row& r : rows) {
-    std::printf("%-10s %-8s %7d %4d %10ld %10.4g %11.0f %12.0f %15.2f %12.2f\n", r.engine.c_str(),
-                chamberName(r.chamber), r.spheres, r.runs, r.events, r.cycles, r.events_per_s,
-                r.events_per_cycle, r.ns_per_event_per_sphere, r.vs_reference);
+    std::printf("%-10s %-10s %-8s %7d %4d %10ld %10.4g %11.0f %12.0f %12.0f %15.2f %12.2f\n",
+                r.engine.c_str(), r.regime.c_str(), chamberName(r.chamber), r.spheres, r.runs,
+                r.events, r.cycles, r.events_per_s, r.collisions_per_s, r.events_per_cycle,
+                r.ns_per_event_per_sphere, r.vs_reference);
   }
 }
 
 void writeCsv(std::FILE* out, const std::vector<Row>& rows) {
   std::fprintf(out,
-               "engine,chamber,spheres,runs,events_per_run,cycles_per_run,events_per_s,"
-               "events_per_cycle,ns_per_event_per_sphere,vs_reference\n");
+               "engine,regime,chamber,spheres,runs,events_per_run,cycles_per_run,events_per_s,"
+               "collisions_per_s,events_per_cycle,ns_per_event_per_sphere,vs_reference\n");
   for (const Row& r : rows) {
-    std::fprintf(out, "%s,%s,%d,%d,%ld,%.6g,%.6g,%.6g,%.6g,%.4g\n", r.engine.c_str(),
-                 chamberName(r.chamber), r.spheres, r.runs, r.events, r.cycles, r.events_per_s,
-                 r.events_per_cycle, r.ns_per_event_per_sphere, r.vs_reference);
+    std::fprintf(out, "%s,%s,%s,%d,%d,%ld,%.6g,%.6g,%.6g,%.6g,%.6g,%.4g\n", r.engine.c_str(),
+                 r.regime.c_str(), chamberName(r.chamber), r.spheres, r.runs, r.events, r.cycles,
+                 r.events_per_s, r.collisions_per_s, r.events_per_cycle, r.ns_per_event_per_sphere,
+                 r.vs_reference);
   }
 }
 
-std::vector<Row> throughput(const Settings& settings) {
+// What a bed's measurement hands back from its child process, per engine:
+// the numbers of its row (plain bytes through a pipe).
+struct Measured {
+  int engine;  // index in kEngines
+  int runs;
+  long events;
+  double cycles, events_per_s, collisions_per_s, events_per_cycle, ns_per_event_per_sphere;
+};
+
+// Warms the bed up and measures every engine wanted on it, handing each row
+// to out.
+void measureBed(const Regime& regime, int n, const Settings& settings, int out) {
+  const double events_per_cycle = warmUp(regime, n, settings.warm_up);
+  for (std::size_t e = 0; e < std::size(kEngines); ++e) {
+    const EngineEntry& engine = kEngines[e];
+    if (!settings.wants(engine.name) || n > engine.max_spheres) continue;
+    const Row r = measure(engine, regime, n, settings, events_per_cycle);
+    const Measured m{static_cast<int>(e), r.runs, r.events, r.cycles, r.events_per_s,
+                     r.collisions_per_s, r.events_per_cycle, r.ns_per_event_per_sphere};
+    if (write(out, &m, sizeof m) != static_cast<ssize_t>(sizeof m)) _exit(3);
+  }
+}
+
+// Each bed is measured in a child process: a bed that collapses (an
+// inelastic collapse ends the process that runs it) loses its own rows
+// only, and is listed in ended.
+std::vector<Row> throughput(const Settings& settings, std::vector<std::string>& ended) {
   std::vector<Row> rows;
-  for (ChamberKind kind : {ChamberKind::kBox, ChamberKind::kCylinder}) {
-    for (int n : settings.spheres) {
-      const double events_per_cycle = warmUp(kind, n);
+  for (const Regime& regime : regimes()) {
+    if (!settings.measures(regime)) continue;
+    for (int n : settings.spheres.empty() ? regime.sizes : settings.spheres) {
+      // Each bed's progress on standard error.
+      std::fprintf(stderr, "%s %s %d: warm-up\n", regime.name, chamberName(regime.chamber), n);
+      std::fflush(nullptr);
+      int pipe_ends[2];
+      if (pipe(pipe_ends) != 0) std::exit(1);
+      const pid_t child = fork();
+      if (child < 0) std::exit(1);
+      if (child == 0) {
+        close(pipe_ends[0]);
+        measureBed(regime, n, settings, pipe_ends[1]);
+        _exit(0);  // no destructor: the workspace belongs to the parent
+      }
+      close(pipe_ends[1]);
       double reference = std::nan("");  // events/s of the first engine, if measured
-      for (const EngineEntry& engine : kEngines) {
-        if (!settings.wants(engine.name) || n > engine.max_spheres) continue;
-        Row row = measure(engine, kind, n, settings, events_per_cycle);
-        if (&engine == &kEngines[0]) reference = row.events_per_s;
-        row.vs_reference = row.events_per_s / reference;
+      Measured m;
+      while (read(pipe_ends[0], &m, sizeof m) == static_cast<ssize_t>(sizeof m)) {
+        if (m.engine == 0) reference = m.events_per_s;
+        const Row row{kEngines[m.engine].name, regime.name, regime.chamber, n, m.runs, m.events,
+                      m.cycles, m.events_per_s, m.collisions_per_s, m.events_per_cycle,
+                      m.ns_per_event_per_sphere, m.events_per_s / reference};
+        std::fprintf(stderr, "%s %s %d: %s %.0f events/s\n", regime.name,
+                     chamberName(regime.chamber), n, row.engine.c_str(), row.events_per_s);
         rows.push_back(row);
+      }
+      close(pipe_ends[0]);
+      int status = 0;
+      waitpid(child, &status, 0);
+      if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        ended.push_back(std::string(regime.name) + " " + chamberName(regime.chamber) + " " +
+                        std::to_string(n));
       }
     }
   }
   return rows;
 }
 
-// A bed in motion for the micro-benchmarks: laid, then run for one cycle
-// (at most 20 events per sphere) so that positions and velocities are
-// those of a shaken bed, not of the lattice.
+// Seconds that the random placement of the shipped bed of n spheres in the
+// box takes (Shot::distribute, at the shipped packing fraction 0.35 of the
+// start layer, with a fixed seed).
+double placementSeconds(int n) {
+  Quiet quiet;
+  writeScene(regimes().front(), n);
+  Box box("ini/box.ini");
+  Shot shot("ini/shot.ini");
+  shot.set(box);
+  shot.useSeed(kSeed);
+  const double start = processorSeconds();
+  shot.distribute(box);
+  return processorSeconds() - start;
+}
+
+// A bed in motion for the micro-benchmarks: the shipped bed laid, then run
+// for one cycle (at most 20 events per sphere) so that positions and
+// velocities are those of a shaken bed, not of the lattice.
 std::unique_ptr<Bed> settledBed(ChamberKind kind, int n) {
   Quiet quiet;
-  writeStart(kind, n);
-  auto bed = std::make_unique<Bed>(kind, n, Experiment::Engine::kReference);
+  for (const Regime& regime : regimes()) {
+    if (regime.chamber == kind) {
+      writeScene(regime, n);
+      break;
+    }
+  }
+  auto bed = std::make_unique<Bed>(kind, Experiment::Engine::kReference);
   bed->runEvents(20L * n, Bed::warmUpStep(n), 1.0);
   return bed;
 }
@@ -430,19 +621,43 @@ void pairPrediction(benchmark::State& state, Bed* bed) {
 void printUsage(std::FILE* out) {
   std::fprintf(out,
                "Usage: shotsim-bench [options] [Google Benchmark options]\n"
-               "Measures the event loop in the box and the cylinder and prints a table\n"
+               "Measures the event loop on beds of several regimes and prints a table\n"
                "and a CSV of the throughput, then runs the micro-benchmarks.\n"
                "\n"
-               "  --spheres N,N,...  bed sizes (default 250,1000,4000,10000,16000,100000,1000000;\n"
-               "                     the reference loop only up to 16000)\n"
+               "  --regimes R,R,...  regimes to measure (default all, see below)\n"
+               "  --spheres N,N,...  bed sizes (default: shipped 250,1000,4000,10000,16000,\n"
+               "                     100000,1000000, the others 10000,100000; the reference\n"
+               "                     loop only up to 16000)\n"
                "  --engines E,E,...  engines to measure (default all: reference,fast)\n"
                "  --runs R           measured runs per bed; the table gives the median\n"
                "                     (default 5)\n"
                "  --scale F          multiplies the events of each run (default 1)\n"
+               "  --warm-up C        cycles of shaking before the runs (default 4)\n"
+               "  --placements N,... beds of the shipped regime to place at random and time\n"
+               "                     (default 100000,1000000)\n"
+               "  --no-placement     time no placement\n"
                "  --csv FILE         also write the CSV to FILE\n"
                "  --no-micro         skip the micro-benchmarks\n"
                "  --micro-spheres N  bed of the micro-benchmarks (default 1000)\n"
-               "  --smoke            tiny counts: checks that everything runs\n");
+               "  --smoke            tiny counts: checks that everything runs\n"
+               "\n"
+               "Regimes (restitution 0.9 with threshold speed 1 and g = 3.924 unless said):\n");
+  for (const Regime& regime : regimes()) {
+    std::fprintf(out, "  %-10s %s\n", regime.name, regime.description);
+  }
+}
+
+bool parseRegimes(const char* text, std::vector<std::string>& names) {
+  names.clear();
+  std::stringstream ss(text);
+  std::string item;
+  while (std::getline(ss, item, ',')) {
+    bool known = false;
+    for (const Regime& regime : regimes()) known = known || item == regime.name;
+    if (!known) return false;
+    names.push_back(item);
+  }
+  return !names.empty();
 }
 
 bool parseEngines(const char* text, std::vector<std::string>& names) {
@@ -479,6 +694,11 @@ bool parseOptions(int& argc, char** argv, Settings& settings, std::vector<std::s
     const bool has_value = i + 1 < argc;
     if (arg == "--spheres" && has_value) {
       if (!parseList(argv[++i], settings.spheres)) return false;
+    } else if (arg == "--regimes" && has_value) {
+      if (!parseRegimes(argv[++i], settings.regimes)) return false;
+    } else if (arg == "--warm-up" && has_value) {
+      settings.warm_up = std::atof(argv[++i]);
+      if (!(settings.warm_up > 0.0)) return false;
     } else if (arg == "--engines" && has_value) {
       if (!parseEngines(argv[++i], settings.engines)) return false;
     } else if (arg == "--runs" && has_value) {
@@ -489,15 +709,21 @@ bool parseOptions(int& argc, char** argv, Settings& settings, std::vector<std::s
       if (!(settings.scale > 0.0)) return false;
     } else if (arg == "--csv" && has_value) {
       settings.csv = argv[++i];
+    } else if (arg == "--placements" && has_value) {
+      if (!parseList(argv[++i], settings.placements)) return false;
+    } else if (arg == "--no-placement") {
+      settings.placements.clear();
     } else if (arg == "--no-micro") {
       settings.micro = false;
     } else if (arg == "--micro-spheres" && has_value) {
       settings.micro_spheres = std::atoi(argv[++i]);
       if (settings.micro_spheres < 2) return false;
     } else if (arg == "--smoke") {
-      settings.spheres = {40, 120};
+      settings.spheres = {200, 500};
       settings.runs = 2;
       settings.scale = 0.005;
+      settings.warm_up = 0.5;
+      settings.placements = {500};
       settings.micro_spheres = 40;
       extra.push_back("--benchmark_min_time=0.001");
     } else if (arg == "--help" || arg == "-h") {
@@ -548,8 +774,12 @@ int main(int argc, char** argv) {
   stayOnThisProcessor();
 
   std::printf("Event-loop throughput (load average %.2f at the start)\n\n", loadAverage());
-  const std::vector<Row> rows = throughput(settings);
+  std::vector<std::string> ended;
+  const std::vector<Row> rows = throughput(settings, ended);
   printTable(rows);
+  for (const std::string& bed : ended) {
+    std::printf("ended early (see standard error), rows missing: %s\n", bed.c_str());
+  }
   std::printf("\n");
   writeCsv(stdout, rows);
   std::fflush(stdout);
@@ -561,6 +791,12 @@ int main(int argc, char** argv) {
     }
     writeCsv(out, rows);
     if (std::fclose(out) != 0) return 1;
+  }
+  if (!settings.placements.empty()) {
+    std::printf("\nRandom placement of the shipped bed in the box\n%10s %10s\n", "spheres",
+                "seconds");
+    for (int n : settings.placements) std::printf("%10d %10.3f\n", n, placementSeconds(n));
+    std::fflush(stdout);
   }
   if (!settings.micro) return 0;
 

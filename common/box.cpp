@@ -62,6 +62,14 @@ const char* Box::breach(const double* r, double& depth) const {
   return nullptr;
 }
 
+void Box::bounds(double lo[3], double hi[3]) const {
+  lo[0] = -xsize_;
+  hi[0] = xsize_;
+  lo[1] = -ysize_;
+  hi[1] = ysize_;
+  heightBounds(lo, hi);
+}
+
 // Candidates in the order base, walls normal to x, walls normal to y, top;
 // each wins only when strictly earlier than the best so far.
 double Box::detect(const double* r, const double* v, double best_time) {

@@ -28,6 +28,7 @@ class Box : public VibratedChamber<Stats2Dxy, 4> {
   int isInside(const double* r) const override;
   int isOutside(const double* r) const override { return !isInside(r); }
   const char* breach(const double* r, double& depth) const override;
+  void bounds(double lo[3], double hi[3]) const override;
   double detect(const double* r, const double* v, double best_time) override;
   void collide(const double* r, double* v) override;
   void reset() override;

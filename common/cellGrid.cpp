@@ -5,44 +5,70 @@
 #include <cstring>
 
 namespace {
-// Cells along one axis; the coordinates are kept in int.
+// Cells along x or y; the coordinates are kept in int.
 constexpr int kMaxPerAxis = 1 << 15;
+// Layers along z when they repeat: heights up to about 10^9 widths have a
+// layer of their own rank, higher ones share the last.
+constexpr int kMaxLayers = 1 << 30;
 // Room per cell at first: its count and 7 spheres, more than cells a
 // diameter wide hold but in a dense corner.
 constexpr int kFirstStride = 8;
+
+// Cells of width at least width over span, at least one.
+int cellsOver(double span, double width) {
+  const double cells = std::isfinite(span) && span > width ? std::floor(span / width) : 1.0;
+  return cells > kMaxPerAxis ? kMaxPerAxis : static_cast<int>(cells);
+}
 }  // namespace
 
 void CellGrid::build(const double lo[3], const double hi[3], double min_width,
                      std::size_t max_cells) {
   // Widths a hair above min_width, so that rounding in a position never
   // puts two spheres in contact two cells apart. A region without finite
-  // bounds along an axis gets one cell along it.
-  double width = min_width * (1.0 + 1e-9);
+  // bounds along x or y gets one cell along it.
+  const double width = min_width * (1.0 + 1e-9);
+  // The floor: a quarter of the cells at most, so that at least four
+  // layers fit.
+  double floor_width = width;
   for (;;) {
-    std::size_t total = 1;
-    for (int a = 0; a < 3; ++a) {
-      const double span = hi[a] - lo[a];
-      double cells = std::isfinite(span) && span > width ? std::floor(span / width) : 1.0;
-      if (cells > kMaxPerAxis) cells = kMaxPerAxis;
-      count_[a] = static_cast<int>(cells);
-      total *= static_cast<std::size_t>(count_[a]);
-    }
-    if (total <= max_cells) break;
-    width *= 1.1;
+    for (int a = 0; a < 2; ++a) count_[a] = cellsOver(hi[a] - lo[a], floor_width);
+    if (static_cast<std::size_t>(count_[0]) * count_[1] * 4 <= max_cells) break;
+    floor_width *= 1.1;
   }
-  for (int a = 0; a < 3; ++a) {
-    const double span = hi[a] - lo[a];
+  for (int a = 0; a < 2; ++a) {
     origin_[a] = lo[a];
-    width_[a] = count_[a] > 1 ? span / count_[a] : width;
-    width_inv_[a] = 1.0 / width_[a];
+    width_[a] = count_[a] > 1 ? (hi[a] - lo[a]) / count_[a] : floor_width;
   }
-  cells_ = static_cast<std::size_t>(count_[0]) * count_[1] * count_[2];
+  // The heights: a layer each up to the top if they fit, else a repeating
+  // stack of as many layers as fit, a power of two so that a layer's place
+  // is its rank's low bits.
+  const std::size_t floor_cells = static_cast<std::size_t>(count_[0]) * count_[1];
+  const double span = hi[2] - lo[2];
+  origin_[2] = lo[2];
+  const double needed = span > width ? std::floor(span / width) : 1.0;
+  if (needed * static_cast<double>(floor_cells) <= static_cast<double>(max_cells)) {
+    count_[2] = static_cast<int>(needed);
+    layers_ = count_[2];
+    layer_mask_ = -1;
+    width_[2] = count_[2] > 1 ? span / count_[2] : width;
+  } else {
+    count_[2] = 4;
+    while (floor_cells * static_cast<std::size_t>(count_[2]) * 2 <= max_cells) count_[2] *= 2;
+    layers_ = kMaxLayers;
+    layer_mask_ = count_[2] - 1;
+    width_[2] = width;
+  }
+  for (int a = 0; a < 3; ++a) width_inv_[a] = 1.0 / width_[a];
+  cells_ = floor_cells * count_[2];
   stride_ = kFirstStride;
   // One int more than the cells: gather() copies a cell's room plus the
   // count of the cell after it.
   allocate(cells_ * kFirstStride + 1);
 }
 
+// The storage is kept when it is large enough (a new block would cost
+// fresh pages, which the system zeroes first); only its count of lines
+// changes.
 void CellGrid::allocate(std::size_t ints) {
   lines_.assign((ints + 15) / 16, Line{});
   slots_ = lines_.front().ints;
@@ -68,10 +94,6 @@ int CellGrid::gather(int x0, int x1, int y0, int y1, int z0, int z1, int* out) c
     }
   });
   return k;
-}
-
-void CellGrid::clear() {
-  for (std::size_t c = 0; c < cells_; ++c) slots_[c * stride_] = 0;
 }
 
 void CellGrid::insert(int cell, int i) {
@@ -105,18 +127,10 @@ void CellGrid::remove(int cell, int i) {
 // gives the first cell rather than a coordinate no int can hold.
 void CellGrid::locate(const double* r, int c[3]) const {
   for (int a = 0; a < 3; ++a) {
+    const int count = a < 2 ? count_[a] : layers_;
     const double x = std::floor((r[a] - origin_[a]) * width_inv_[a]);
-    c[a] = !(x >= 0.0) ? 0 : (x < count_[a] ? static_cast<int>(x) : count_[a] - 1);
+    c[a] = !(x >= 0.0) ? 0 : (x < count ? static_cast<int>(x) : count - 1);
   }
-}
-
-bool CellGrid::covers(const double lo[3], const double hi[3]) const {
-  for (int a = 0; a < 3; ++a) {
-    if (count_[a] == 1) continue;
-    if (lo[a] < origin_[a] - width_[a]) return false;
-    if (hi[a] > origin_[a] + (count_[a] + 1) * width_[a]) return false;
-  }
-  return true;
 }
 
 // Along x and y the motion is straight: x(t) = x + vx t meets the side the
@@ -127,7 +141,8 @@ bool CellGrid::covers(const double lo[3], const double hi[3]) const {
 // written in the second form, which loses no digits for a fast sphere. The
 // lower side Z' is always reached, at the later root of z(t) = Z',
 //   t = (vz + sqrt(vz^2 + 2 g (z - Z'))) / g,
-// also when the sphere is now rising. The border cells have no outer side.
+// also when the sphere is now rising. The border cells have no outer side
+// (the highest layer has none above it).
 // A sphere that rounding put a hair beyond its side gets time 0.
 double CellGrid::exitTime(const int c[3], const double* r, const double* v, double g,
                           int& face) const {
@@ -150,7 +165,7 @@ double CellGrid::exitTime(const int c[3], const double* r, const double* v, doub
   }
   const double z = r[2];
   const double vz = v[2];
-  if (vz > 0.0 && c[2] + 1 < count_[2]) {
+  if (vz > 0.0 && c[2] + 1 < layers_) {
     const double rise = origin_[2] + (c[2] + 1) * width_[2] - z;
     const double d = vz * vz - 2.0 * g * rise;
     if (d >= 0.0) {

@@ -97,6 +97,18 @@ class Chamber {
   // The counters and running totals since the last reset (for the
   // observables; not asked per event). A chamber that keeps none has all zero.
   virtual ImpactTotals impactTotals() const { return ImpactTotals{}; }
+  // The box that holds every position a sphere may take in this chamber
+  // while the base runs through its whole stroke (x and y of the centre, z
+  // of the lowest point), but for the tolerance of the containment test;
+  // hi[2] is infinite where no top bounds the heights. By default the
+  // square about the axis of radius() and all heights above the base where
+  // it stands now.
+  virtual void bounds(double lo[3], double hi[3]) const {
+    lo[0] = lo[1] = -radius();
+    hi[0] = hi[1] = radius();
+    lo[2] = baseHeight();
+    hi[2] = std::numeric_limits<double>::infinity();
+  }
 };
 
 #endif

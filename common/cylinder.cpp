@@ -62,6 +62,12 @@ const char* Cylinder::breach(const double* r, double& depth) const {
   return nullptr;
 }
 
+void Cylinder::bounds(double lo[3], double hi[3]) const {
+  lo[0] = lo[1] = -radius_;
+  hi[0] = hi[1] = radius_;
+  heightBounds(lo, hi);
+}
+
 // Candidates in the order base, side wall, top; each wins only when strictly
 // earlier than the best so far.
 double Cylinder::detect(const double* r, const double* v, double best_time) {

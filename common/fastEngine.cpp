@@ -18,17 +18,18 @@ double clockAt(double now, double t) { return t > now || !std::isfinite(t) ? t :
 
 constexpr double kNever = EventQueue::kNever;
 
-// Cells for n spheres: a few per sphere at most, so a bed whose spheres
-// spread far (a tall chamber, a sphere thrown high) widens the cells rather
-// than filling memory with empty ones.
-std::size_t maxCells(int n) { return 4 * static_cast<std::size_t>(n) + 4096; }
+// Cells for n spheres: enough for the chamber of a bed several diameters
+// deep to have a layer of cells for every height up to its top, few enough
+// that a tall or open chamber repeats its layers rather than filling memory
+// with empty ones.
+std::size_t maxCells(int n) { return 8 * static_cast<std::size_t>(n) + 4096; }
 
 }  // namespace
 
 FastEngine::FastEngine(Shot& shot, Chamber& chamber)
     : shot_(shot), chamber_(chamber), n_(0), g_(0.0),
-      diam2_(0.0), now_(0.0), chamber_time_(0.0), origin_(0.0), last_time_(0.0),
-      dirty_(false), next_cover_check_(0.0), last_step_(0.0), last_{0.0, 0, -1, -1}, trace_(nullptr),
+      diam2_(0.0), now_(0.0), chamber_time_(0.0), origin_(0.0), last_time_(0.0), step_start_(0.0),
+      dirty_(false), last_step_(0.0), last_{0.0, 0, -1, -1}, trace_(nullptr),
       exits_since_sort_(0) {}
 
 FastEngine::~FastEngine() {
@@ -45,10 +46,10 @@ void FastEngine::start() {
   chamber_time_ = 0.0;
   origin_ = 0.0;
   last_time_ = 0.0;
+  step_start_ = 0.0;
   last_step_ = 0.0;
   last_ = EventRecord{0.0, 0, -1, -1};
   dirty_ = false;
-  next_cover_check_ = kCoverCheckEvery;
   track_.assign(static_cast<std::size_t>(n_), Track{});
   body_.assign(static_cast<std::size_t>(n_), Body{});
   for (int i = 0; i < n_; ++i) {
@@ -61,33 +62,15 @@ void FastEngine::start() {
     b.stamp = 0.0;
     b.changes = 0;
   }
-  rebuild();
+  layCells();
   shot_.setKeeper(this);
 }
 
-void FastEngine::rebuild() {
-  // The region: the spheres' box, reaching up to the top of the highest
-  // flight, a diameter more on every side.
-  double lo[3] = {kNever, kNever, kNever};
-  double hi[3] = {-kNever, -kNever, -kNever};
+void FastEngine::layCells() {
+  double lo[3], hi[3];
+  chamber_.bounds(lo, hi);
+  grid_.build(lo, hi, std::sqrt(diam2_), maxCells(n_));
   for (int i = 0; i < n_; ++i) {
-    const double* r = body_[i].r;
-    const double vz = body_[i].v[2];
-    const double apex = r[2] + (vz > 0.0 ? 0.5 * vz * vz / g_ : 0.0);
-    for (int a = 0; a < 3; ++a) {
-      if (r[a] < lo[a]) lo[a] = r[a];
-      if (r[a] > hi[a]) hi[a] = r[a];
-    }
-    if (apex > hi[2]) hi[2] = apex;
-  }
-  const double diam = std::sqrt(diam2_);
-  for (int a = 0; a < 3; ++a) {
-    lo[a] -= diam;
-    hi[a] += diam;
-  }
-  grid_.build(lo, hi, diam, maxCells(n_));
-  for (int i = 0; i < n_; ++i) {
-    fly(i);
     grid_.locate(body_[i].r, track_[i].cell);
     enterCell(i);
   }
@@ -122,7 +105,8 @@ void FastEngine::sortByCell() {
   }
   body_.swap(spare_body_);
   track_.swap(spare_track_);
-  grid_.clear();
+  // The cells are filled again in the new order of the slots.
+  for (int i = 0; i < n_; ++i) grid_.empty(grid_.index(track_[i].cell));
   for (int i = 0; i < n_; ++i) enterCell(i);
   fillQueue();
   exits_since_sort_ = 0;
@@ -403,16 +387,19 @@ double FastEngine::timeToNextEvent() {
   return next;
 }
 
+// The origin moves to the present once the present lies kOriginSteps steps
+// of the last length past it: every record's clock changes then, which a
+// step of few events would pay for over and over, while times that far out
+// still resolve steps 10^-14 of a step long, finer than any step the
+// collapse guard counts as advancing time.
 void FastEngine::endStep(double end) {
+  const double step = end - step_start_;
   now_ = end;
+  step_start_ = end;
   bringChamber();
   last_time_ = now_;
   dirty_ = true;
-  moveOrigin();
-  if (origin_ >= next_cover_check_) {
-    next_cover_check_ = origin_ + kCoverCheckEvery;
-    checkCover();
-  }
+  if (now_ >= kOriginSteps * step) moveOrigin();
   if (exits_since_sort_ > n_ / 2) sortByCell();
 }
 
@@ -431,24 +418,9 @@ void FastEngine::moveOrigin() {
   queue_.shift(t);
   origin_ += t;
   now_ = 0.0;
+  step_start_ = 0.0;
   chamber_time_ = 0.0;
   last_time_ -= t;
-}
-
-// Spheres beyond the cells stand in the outermost ones, which is right but
-// slow when many do: then the cells are laid anew over the spheres.
-void FastEngine::checkCover() {
-  double lo[3] = {kNever, kNever, kNever};
-  double hi[3] = {-kNever, -kNever, -kNever};
-  for (const Body& b : body_) {
-    double r[3], v[3];
-    flown(b, r, v);
-    for (int a = 0; a < 3; ++a) {
-      if (r[a] < lo[a]) lo[a] = r[a];
-      if (r[a] > hi[a]) hi[a] = r[a];
-    }
-  }
-  if (n_ > 0 && !grid_.covers(lo, hi)) rebuild();
 }
 
 void FastEngine::bringShotToPresent() {

@@ -51,9 +51,10 @@ class Chamber;
 //   numbers, so the order of the records changes no result.
 //
 // Times inside the engine run from an origin that endStep() moves to the
-// present, so that they stay as small as the reference loop's: an absolute
-// time near 1 would round away the ever shorter bounces of a sphere coming
-// to rest on the rising base, which then never leaves it.
+// present every few steps, so that they stay nearly as small as the
+// reference loop's: an absolute time near 1 would round away the ever
+// shorter bounces of a sphere coming to rest on the rising base, which then
+// never leaves it.
 class FastEngine : private Shot::Keeper {
  public:
   FastEngine(Shot& shot, Chamber& chamber);
@@ -80,10 +81,6 @@ class FastEngine : private Shot::Keeper {
   // Ends a step at time end (counted from the origin, no event before it
   // left): the present and the base move there.
   void endStep(double end);
-
-  // Simulated time between two checks that the cells still cover the
-  // spheres.
-  static constexpr double kCoverCheckEvery = 1.0;
 
   // The event carried out last, and the time from the event before it (or
   // from the last origin, if later) to it.
@@ -117,11 +114,9 @@ class FastEngine : private Shot::Keeper {
   void bringShotToPresent() override;
   // Makes the present the origin.
   void moveOrigin();
-  // Lays the cells anew if the spheres have spread far beyond them.
-  void checkCover();
-  // Lays the cells over the spheres' present positions and predicts every
-  // sphere's events anew (at start and when the spheres outgrew the cells).
-  void rebuild();
+  // Lays the cells over the chamber, puts every sphere in its cell and
+  // predicts every sphere's events (at start).
+  void layCells();
   // Puts the records in the order of their cells (every sphere at the
   // present), keeping every prediction.
   void sortByCell();
@@ -167,8 +162,10 @@ class FastEngine : private Shot::Keeper {
   double chamber_time_;  // time to which the base was moved
   double origin_;        // simulated time since the reset at time zero
   double last_time_;     // time of the last event (or the last step's end, if later)
+  double step_start_;    // the end of the step before (or the origin)
+  // Steps after which endStep moves the origin.
+  static constexpr double kOriginSteps = 64.0;
   bool dirty_;           // the shot is not at the present
-  double next_cover_check_;  // origin at which endStep checks the cells' cover
   double last_step_;
   EventRecord last_;
   EventTrace* trace_;

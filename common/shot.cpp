@@ -1,14 +1,21 @@
 #include "shot.h"
 
+#include <unistd.h>
+
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <ctime>
 #include <iostream>
 #include <limits>
 #include <new>
+#include <string>
+#include <vector>
 
+#include "cellGrid.h"
 #include "chamber.h"
 #include "freeFlight.h"
+#include "freeSpace.h"
 #include "lifecycle.h"
 #include "parameterFiles.h"
 #include "restitution.h"
@@ -36,6 +43,44 @@ constexpr double kPi = 3.141592653589793;
 constexpr std::int64_t kDrawsPerSphere = 10000;
 constexpr std::int64_t kDrawsBase = 10000000;
 constexpr std::int64_t kMaxDrawsOneSphere = 10000000;
+
+// Cells of the placement and its check per sphere: more than the layer of a
+// bed a few diameters deep needs for a cell per diameter.
+constexpr std::size_t kPlacementCellsPerSphere = 2;
+
+// The count of spheres placed, shown after "Distributing shot randomly... "
+// on a terminal once placement has taken a second, so that a big bed does
+// not look hung. Elsewhere (a file, a pipe) nothing is shown.
+class PlacementProgress {
+ public:
+  explicit PlacementProgress(int n)
+      : n_(n), on_terminal_(isatty(STDOUT_FILENO) != 0),
+        next_(std::chrono::steady_clock::now() + std::chrono::seconds(1)) {}
+
+  // Sphere i is about to be placed.
+  void show(int i) {
+    if (!on_terminal_ || (i & 1023) != 0) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now < next_) return;
+    next_ = now + std::chrono::milliseconds(250);
+    clear();
+    text_ = std::to_string(i) + " of " + std::to_string(n_) + " spheres";
+    std::cout << text_ << std::flush;
+  }
+  // Takes the count off the line again.
+  void clear() {
+    if (text_.empty()) return;
+    const std::string back(text_.size(), '\b');
+    std::cout << back << std::string(text_.size(), ' ') << back << std::flush;
+    text_.clear();
+  }
+
+ private:
+  int n_;
+  bool on_terminal_;
+  std::chrono::steady_clock::time_point next_;  // when to show the count again
+  std::string text_;
+};
 
 }  // namespace
 
@@ -104,41 +149,55 @@ void Shot::useSeed(long seed) {
   seed_fixed_ = true;
 }
 
-bool Shot::overlapsEarlier(int i) const {
-  const double* ri = r_[i];
-  const double* rj = r_[0];
-  for (int j = 0; j < i; ++j, rj += 3) {
-    const double dx = ri[0] - rj[0];
-    const double dy = ri[1] - rj[1];
-    const double dz = ri[2] - rj[2];
-    // Strict: spheres exactly in contact are accepted.
-    if (dx * dx + dy * dy + dz * dz < diam2_) return true;
-  }
-  return false;
+void Shot::layPlacementCells(CellGrid& cells, const double lo[3], const double hi[3]) const {
+  cells.build(lo, hi, diam_, kPlacementCellsPerSphere * static_cast<std::size_t>(n_) + 4096);
+}
+
+bool Shot::nearPlaced(const CellGrid& cells, const int c[3], const double* r,
+                      double limit2) const {
+  return cells.anyNear(c, [this, r, limit2](int j) {
+    const double* rj = r_[j];
+    const double dx = r[0] - rj[0];
+    const double dy = r[1] - rj[1];
+    const double dz = r[2] - rj[2];
+    return dx * dx + dy * dy + dz * dz < limit2;
+  });
 }
 
 long Shot::distribute(Chamber& chamber) {
   keeper_ = nullptr;  // the state drawn here is the present one
   const long seed = seed_fixed_ ? seed_ : static_cast<long>(std::time(nullptr));
-  gen_.seed(static_cast<std::mt19937::result_type>(seed));
+  gen_.seed(static_cast<std::mt19937_64::result_type>(seed));
 
-  // Positions are drawn in the layer that n spheres would fill at packing
-  // fraction eta_, resting on the base where it stands now, over a square
-  // that holds the chamber's allowed centres; draws outside the chamber or
-  // overlapping an earlier sphere are redrawn. (Drawn from z = 0 instead, a
-  // base standing high would cut the layer and a dense bed could not be
-  // placed at all.)
+  // Positions are drawn uniformly in the layer that n spheres would fill at
+  // packing fraction eta_, resting on the base where it stands now, over
+  // the box that holds the chamber's allowed centres; draws outside the
+  // chamber or closer than a diameter to an earlier sphere are redrawn, so
+  // that each sphere is uniform over the room the earlier ones left.
+  // (Drawn from z = 0 instead, a base standing high would cut the layer and
+  // a dense bed could not be placed at all.) FreeSpace draws only from the
+  // parts of the layer that may still hold room, which spares most of the
+  // draws of a dense bed, and compares a draw only with the spheres near
+  // it: O(1) per draw.
   const double z_floor = chamber.baseHeight();
-  const double r_max = chamber.radius();
   const double z_max = chamber.level(n_ * kPi * diam2_ * diam_ / (6.0 * eta_));
+  double lo[3], hi[3];
+  chamber.bounds(lo, hi);
+  lo[2] = z_floor;
+  hi[2] = z_floor + z_max;
+  FreeSpace room(lo, hi, diam_, n_);
+  auto uniform = [this]() { return drawReal(); };
   std::cout << "Distributing shot randomly... " << std::flush;
+  PlacementProgress progress(n_);
   const std::int64_t budget = kDrawsPerSphere * n_ + kDrawsBase;
   std::int64_t draws = 0;
   for (int i = 0; i < n_; ++i) {
     double* ri = r_[i];
     std::int64_t own_draws = 0;
+    progress.show(i);
     for (;;) {
-      if (draws == budget || own_draws == kMaxDrawsOneSphere) {
+      if (draws == budget || own_draws == kMaxDrawsOneSphere || !room.open()) {
+        progress.clear();
         std::cout << std::endl;
         std::cerr << "Random placement failed: could only place " << i
                   << " of " << n_
@@ -150,13 +209,15 @@ long Shot::distribute(Chamber& chamber) {
       }
       ++draws;
       ++own_draws;
-      ri[0] = drawSymmetric() * r_max;
-      ri[1] = drawSymmetric() * r_max;
-      ri[2] = z_floor + drawUnit() * z_max;
+      room.draw(uniform, ri);
       if (chamber.isOutside(ri)) continue;
-      if (!overlapsEarlier(i)) break;
+      const double* hit = room.overlapped(ri);
+      if (hit == nullptr) break;
+      room.reject(hit);
     }
+    room.place(ri);
   }
+  progress.clear();
   std::cout << "DONE" << std::endl;
 
   // Random velocities, centred (the shot's centre of mass at rest; a single
@@ -212,18 +273,23 @@ void Shot::test(const Chamber& chamber) const {
   lifecycle::fail();
 }
 
+// Each sphere in index order is compared with the earlier ones in the cells
+// about it, as placement compares its draws. A tolerance of half a diameter
+// or more lets any two spheres overlap: then only containment is tested.
 Shot::Placement Shot::checkPlacement(const Chamber& chamber) const {
   const double limit2 = diam2_ - r2tol_;
+  double lo[3], hi[3];
+  chamber.bounds(lo, hi);
+  CellGrid cells;
+  if (limit2 > 0.0) layPlacementCells(cells, lo, hi);
   for (int i = 0; i < n_; ++i) {
     const double* ri = r_[i];
     if (chamber.isOutside(ri)) return Placement::NotInChamber;
-    const double* rj = r_[0];
-    for (int j = 0; j < i; ++j, rj += 3) {
-      const double dx = ri[0] - rj[0];
-      const double dy = ri[1] - rj[1];
-      const double dz = ri[2] - rj[2];
-      if (dx * dx + dy * dy + dz * dz < limit2) return Placement::Overlap;
-    }
+    if (limit2 <= 0.0) continue;
+    int c[3];
+    cells.locate(ri, c);
+    if (nearPlaced(cells, c, ri, limit2)) return Placement::Overlap;
+    cells.insert(cells.index(c), i);
   }
   return Placement::Good;
 }

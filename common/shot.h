@@ -7,6 +7,7 @@
 
 #include "definitions.h"
 
+class CellGrid;
 class Chamber;
 
 // The shot: n equal hard spheres flying under gravity inside a chamber.
@@ -160,17 +161,20 @@ class Shot {
   void examinePair(int i, int j);
   // Marks sphere i stale and forgets its prediction.
   void forget(int i);
-  // True when sphere i, already drawn, overlaps one of spheres 0 .. i-1.
-  bool overlapsEarlier(int i) const;
+  // Lays cells over [lo, hi] for a placement or its check.
+  void layPlacementCells(CellGrid& cells, const double lo[3], const double hi[3]) const;
+  // True when a sphere at r, in cell c of cells, lies closer than
+  // sqrt(limit2) to a sphere in cells.
+  bool nearPlaced(const CellGrid& cells, const int c[3], const double* r, double limit2) const;
   // Uniform integer 0 .. 32767.
-  int draw() { return static_cast<int>(gen_() >> 17); }
+  int draw() { return static_cast<int>(gen_() >> 49); }
   // Uniform in [-1, 1].
   double drawSymmetric() { return 2.0 * draw() / 32767.0 - 1.0; }
-  // Uniform in [0, 1].
-  double drawUnit() { return draw() / 32767.0; }
+  // Uniform in [0, 1) to the last bit of a double.
+  double drawReal() { return static_cast<double>(gen_() >> 11) / 9007199254740992.0; }
 
   std::string source_;
-  std::mt19937 gen_;
+  std::mt19937_64 gen_;
   long seed_;        // seed for distribute when seed_fixed_
   bool seed_fixed_;  // false: distribute seeds from the calendar time
 

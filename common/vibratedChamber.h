@@ -169,6 +169,13 @@ class VibratedChamber : public Chamber {
     return height0_ == 0.0 || height_ > base_amplitude_;
   }
 
+  // The heights of bounds(): from the lowest reach of the base to the top,
+  // or without end where there is none.
+  void heightBounds(double lo[3], double hi[3]) const {
+    lo[2] = -base_amplitude_;
+    hi[2] = height_ > 0.0 ? height_ : std::numeric_limits<double>::infinity();
+  }
+
   // Base impact. The sphere's lowest point flies on the parabola
   //   z(t) = z + vz t - g t^2 / 2,
   // the base on a triangle wave between -A and +A at speed V. Returns the

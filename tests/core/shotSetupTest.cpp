@@ -216,13 +216,16 @@ TEST(ShotPlacement, TheSameSeedGivesTheSameBedAnotherSeedAnother) {
   EXPECT_NE(ra, std::vector<double>(c.r_chunk(), c.r_chunk() + 150));
 }
 
+// Each case spends the whole budget of draws (10^7 and more): seconds in an
+// optimised build, minutes under the sanitizers, so the alarm that catches
+// a placement drawing for ever is set well beyond both.
 TEST(ShotPlacementDeathTest, AnImpossibleBedIsRefusedInsteadOfDrawnForEver) {
   ScopedTempDir dir;
   // Thirty spheres at packing fraction 0.9 in a 2 x 2 tray.
   const ShotDef def = shotOf(30, 0.9, 1.0, 0.0);
   EXPECT_EXIT(
       {
-        alarm(60);
+        alarm(400);
         Shot shot(def);
         Tray tray(1.0, 100.0);
         shot.distribute(tray);
@@ -232,7 +235,7 @@ TEST(ShotPlacementDeathTest, AnImpossibleBedIsRefusedInsteadOfDrawnForEver) {
   const ShotDef loose = shotOf(30, 0.2, 1.0, 0.0);
   EXPECT_EXIT(
       {
-        alarm(60);
+        alarm(400);
         Shot shot(loose);
         Tray tray(1.0, 0.5);
         shot.distribute(tray);

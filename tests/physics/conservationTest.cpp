@@ -52,6 +52,9 @@ TEST_P(Physics, ElasticShotOverBaseAtRestKeepsItsEnergyOverAMillionEvents) {
   scene.cylinder.wall_rebound = 0.0;
   scene.chamber().base_rebound = 0.0;
   scene.shot.rebound = 0.0;
+  // A sphere placed within the tolerance beyond the curved wall would
+  // gain or lose energy at its first bounce there.
+  scene.chamber().tolerance = 0.0;
   World world(scene, 11, engine());
   const Observables start = observeNow(world);
   const double e0 = totalEnergy(start, scene.shot.count);
