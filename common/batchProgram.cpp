@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cinttypes>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -241,7 +242,7 @@ class ObservablesRecorder {
  private:
   static constexpr const char* kFile = "observables.dat";
 
-  void record(double t, long events) {
+  void record(double t, std::int64_t events) {
     file_.write(observe(t, events, shot_, chamber_));
     last_time_ = t;
   }
@@ -380,14 +381,15 @@ class ProgressMonitor : public RunMonitor {
       std::snprintf(time_part, sizeof time_part, "t %g cycles", experiment.tFull());
     }
     const char* const word = experiment.program().event_word;
-    char event_part[64];
+    char event_part[80];
     if (experiment.ncolmax() > 0) {
-      std::snprintf(event_part, sizeof event_part, "%d / %d %s", experiment.eventCount(),
-                    experiment.ncolmax(), word);
+      std::snprintf(event_part, sizeof event_part, "%" PRId64 " / %d %s",
+                    experiment.eventCount(), experiment.ncolmax(), word);
     } else {
-      std::snprintf(event_part, sizeof event_part, "%d %s", experiment.eventCount(), word);
+      std::snprintf(event_part, sizeof event_part, "%" PRId64 " %s", experiment.eventCount(),
+                    word);
     }
-    char line[200];
+    char line[240];
     std::snprintf(line, sizeof line, "%s, %s, %.0f %s/s, %s left", time_part, event_part,
                   elapsed > 0.0 ? experiment.eventCount() / elapsed : 0.0, word, left.c_str());
     const std::string text = line;

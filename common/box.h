@@ -33,15 +33,15 @@ class Box : public VibratedChamber<Stats2Dxy, 4> {
 
   double xsize0() const { return xsize0_; }
   double ysize0() const { return ysize0_; }
-  int wallImpacts() const override { return col_swx_ + col_swy_; }
+  std::int64_t wallImpacts() const override { return col_swx_ + col_swy_; }
 
  protected:
   double xsize0_;  // half inner width along x: walls at x = +-xsize0_
   double ysize0_;  // half inner width along y
   double xsize_;   // xsize0_ - diam/2: the largest |x| of a sphere centre
   double ysize_;   // ysize0_ - diam/2
-  int col_swx_;    // impacts on the walls normal to x since the last reset
-  int col_swy_;    // impacts on the walls normal to y
+  std::int64_t col_swx_;  // impacts on the walls normal to x since the last reset
+  std::int64_t col_swy_;  // impacts on the walls normal to y
   int xcells_;     // histogram cells along x
   int ycells_;     // histogram cells along y
 

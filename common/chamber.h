@@ -1,6 +1,7 @@
 #ifndef CHAMBER_H
 #define CHAMBER_H
 
+#include <cstdint>
 #include <limits>
 
 // The vessel that holds the shot, as the shot, the experiment and the window
@@ -19,9 +20,9 @@
 // change of vertical velocity at base and top impacts, the kinetic energy
 // the shot gained at each kind of surface, negative where it lost).
 struct ImpactTotals {
-  long base_impacts = 0;
-  long wall_impacts = 0;
-  long top_impacts = 0;
+  std::int64_t base_impacts = 0;
+  std::int64_t wall_impacts = 0;
+  std::int64_t top_impacts = 0;
   double impulse_base = 0.0;
   double impulse_top = 0.0;
   double energy_base = 0.0;

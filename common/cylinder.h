@@ -33,7 +33,7 @@ class Cylinder : public VibratedChamber<Stats2Dr, 3> {
   void reset() override;
 
   double radius0() const { return radius0_; }
-  int wallImpacts() const override { return col_sw_; }
+  std::int64_t wallImpacts() const override { return col_sw_; }
 
  protected:
   double radius0_;     // inner radius of the wall
@@ -41,7 +41,7 @@ class Cylinder : public VibratedChamber<Stats2Dr, 3> {
   double radius2_;     // radius_^2
   double radius_inv_;  // 1/radius_
   double vr_min_;      // the smallest radial speed with which a sphere leaves the wall
-  int col_sw_;         // impacts on the side wall since the last reset
+  std::int64_t col_sw_;  // impacts on the side wall since the last reset
   int cells_;          // rings of both histograms
 
  private:

@@ -41,7 +41,16 @@ constexpr long kStalledEventsPerSphere = 100;
 // ends the run, at the cost of one test of the counter per event.
 constexpr int kCheckEvery = 4096;
 
-bool checkDue(int events) { return (events & (kCheckEvery - 1)) == 0; }
+bool checkDue(std::int64_t events) { return (events & (kCheckEvery - 1)) == 0; }
+
+// Steps of length step to cover a span: the first whole k with k step >=
+// span, where a k step short of the span by no more than the rounding of
+// the span (and of the division) counts as reaching it.
+std::int64_t stepsToCover(double span, double step) {
+  if (!(span > 0.0)) return 0;
+  const double steps = std::ceil(span / step * (1.0 - 1e-12));
+  return steps < 4e18 ? static_cast<std::int64_t>(steps) : static_cast<std::int64_t>(4e18);
+}
 
 }  // namespace
 
@@ -74,6 +83,8 @@ Experiment::Experiment(const Program& program, Shot& shot, Chamber& chamber, con
       chamber_(chamber),
       ncolmax_(par.ncolmax()),
       events_(0),
+      steps_(0),
+      step_left_(0.0),
       restart_file_(par.restartFile() != nullptr ? par.restartFile() : ""),
       tstep_(par.tStep()),
       tmax_(par.tMax()),
@@ -103,6 +114,8 @@ Experiment::Experiment(const Program& program, Shot& shot, Chamber& chamber, con
 void Experiment::reset() {
   tfull_ = 0.0;
   events_ = 0;
+  steps_ = 0;
+  step_left_ = 0.0;
   chamber_.reset();
   shot_.set(chamber_);
   if (program_.run_start == RunStart::kStateFileEveryRun && !restart_file_.empty()) {
@@ -184,7 +197,10 @@ void Experiment::makeStep(double tstep) {
     if (checkDue(events_)) {
       if (!std::isfinite(tnext_) || !std::isfinite(tstep)) reportLostClock();
       // The step ends here, at the event just carried out.
-      if (stopSignals::received() != 0) return;
+      if (stopSignals::received() != 0) {
+        step_left_ = tstep;
+        return;
+      }
     }
   }
   if (std::isnan(tnext_)) reportLostClock();
@@ -217,6 +233,7 @@ void Experiment::makeFastStep(double tstep) {
         fast_->endStep(reached);
         tfull_ = start + (reached - begin);
         tnext_ = fast_->timeToNextEvent();
+        step_left_ = end - reached;
         return;
       }
     }
@@ -252,10 +269,18 @@ void Experiment::fullRun() {
   // A step longer than the time limit would run on far past it: the run is
   // then one step, to the limit.
   const double step = tmax_ > 0.0 && tstep_ > tmax_ ? tmax_ : tstep_;
+  // The time at which the counting of steps began: the start of the run,
+  // unless steps of another length were made before.
+  const double origin = tfull_ - static_cast<double>(steps_) * step;
+  const std::int64_t steps = stepsToCover(tmax_ - origin, step);
   // A stop signal (even one during start-up) ends the run before the next
   // step, as the monitor does after a step.
-  while ((eventCount() < ncolmax_ || tfull_ < tmax_) && stopSignals::received() == 0) {
+  while ((events_ < ncolmax_ || steps_ < steps) && stopSignals::received() == 0) {
+    step_left_ = 0.0;
     makeStep(step);
+    if (step_left_ > 0.0) break;  // ended early by a stop signal
+    ++steps_;
+    tfull_ = origin + static_cast<double>(steps_) * step;
     if (monitor_ != nullptr && !monitor_->continueRun(*this)) break;
   }
   if (monitor_ != nullptr) monitor_->runEnded(*this);

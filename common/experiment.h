@@ -2,6 +2,7 @@
 #define EXPERIMENT_H
 
 #include <cmath>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -92,7 +93,12 @@ class Experiment {
   // Steps of tStep() until both the event limit and the time limit are
   // reached (or the monitor says stop), with console messages and timing.
   // A step longer than the time limit is cut to it.
-  // Does not reset: earlier events and time count toward the limits.
+  // Does not reset: earlier events and time count toward the limits. The
+  // steps are counted: after k of them the time is k steps past the time
+  // the counting began (the run's start), and the time limit T is reached
+  // with the first k for which that is T or more, allowing for the rounding
+  // of T (5 cycles of 0.02 take 250 steps and end at 5). A step that a stop
+  // signal ended early is not counted: the run ends there.
   void fullRun();
   // Starts a new run from time zero with no events.
   void reset();
@@ -103,7 +109,9 @@ class Experiment {
   void setTrace(EventTrace* trace);
   Engine engine() const { return fast_ ? Engine::kFast : Engine::kReference; }
 
-  int eventCount() const { return events_; }
+  std::int64_t eventCount() const { return events_; }
+  // Whole steps of tStep() taken by fullRun since the last reset.
+  std::int64_t stepCount() const { return steps_; }
   double tFull() const { return tfull_; }
   double tNext() const { return tnext_; }
   double tStep() const { return tstep_; }
@@ -116,7 +124,9 @@ class Experiment {
   Shot& shot_;
   Chamber& chamber_;
   int ncolmax_;  // event limit of fullRun
-  int events_;   // events carried out since the last reset
+  std::int64_t events_;  // events carried out since the last reset
+  std::int64_t steps_;   // steps of fullRun since the last reset
+  double step_left_;     // of a step a stop signal ended early; 0 after a whole step
   std::string restart_file_;  // the state file runs start from; empty: random placement
   double tstep_;  // step of fullRun
   double tmax_;   // simulated-time limit of fullRun

@@ -1,5 +1,6 @@
 #include "observables.h"
 
+#include <cinttypes>
 #include <cstdio>
 
 #include "chamber.h"
@@ -31,7 +32,7 @@ void measureShot(const Shot& shot, double gravity, Observables& o) {
   o.energy_lost = shot.energyLost();
 }
 
-Observables observe(double t, long events, const Shot& shot, const Chamber& chamber) {
+Observables observe(double t, std::int64_t events, const Shot& shot, const Chamber& chamber) {
   Observables o;
   o.t = t;
   o.events = events;
@@ -62,7 +63,8 @@ void ObservablesFile::write(const Observables& o) {
   // 17 significant digits: every double reads back exactly.
   char row[640];
   std::snprintf(row, sizeof row,
-                "%.17g %ld %ld %ld %ld %ld %.17g %.17g %.17g %.17g %.17g %.17g %.17g %.17g "
+                "%.17g %" PRId64 " %" PRId64 " %" PRId64 " %" PRId64 " %" PRId64
+                " %.17g %.17g %.17g %.17g %.17g %.17g %.17g %.17g "
                 "%.17g %.17g %.17g %.17g %.17g %.17g\n",
                 o.t, o.events, o.collisions, o.base_impacts, o.wall_impacts, o.top_impacts,
                 o.ke, o.ke_x, o.ke_y, o.ke_z, o.pe, o.z_com, o.p_z, o.l_z, o.impulse_base,

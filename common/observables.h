@@ -3,6 +3,8 @@
 
 #include "safeFile.h"
 
+#include <cstdint>
+
 class Chamber;
 class Shot;
 
@@ -13,11 +15,11 @@ class Shot;
 // counters start at zero with each run.
 struct Observables {
   double t = 0.0;       // simulated time since the run started
-  long events = 0;      // events of every kind
-  long collisions = 0;  // sphere-sphere collisions
-  long base_impacts = 0;
-  long wall_impacts = 0;
-  long top_impacts = 0;
+  std::int64_t events = 0;      // events of every kind
+  std::int64_t collisions = 0;  // sphere-sphere collisions
+  std::int64_t base_impacts = 0;
+  std::int64_t wall_impacts = 0;
+  std::int64_t top_impacts = 0;
   double ke = 0.0;  // kinetic energy per sphere, and its parts along x, y, z
   double ke_x = 0.0;
   double ke_y = 0.0;
@@ -39,7 +41,7 @@ struct Observables {
 void measureShot(const Shot& shot, double gravity, Observables& o);
 
 // The observables of a run at time t after the given number of events.
-Observables observe(double t, long events, const Shot& shot, const Chamber& chamber);
+Observables observe(double t, std::int64_t events, const Shot& shot, const Chamber& chamber);
 
 // "observables.dat": a first line "# " and the column names, then one row
 // per write, numbers separated by single spaces, each double with the 17

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <ctime>
 #include <iostream>
 #include <limits>
@@ -236,11 +237,13 @@ void Shot::readState(std::istream& is) {
 void Shot::dumpState(std::ostream& os) const {
   settle();
   std::cout << "Dumping state vector to file... " << std::flush;
+  char line[160];
   for (int i = 0; i < n_; ++i) {
     const double* r = r_[i];
     const double* v = v_[i];
-    os << r[0] << " " << r[1] << " " << r[2] << " " << v[0] << " " << v[1]
-       << " " << v[2] << std::endl;
+    const int length = std::snprintf(line, sizeof line, "%.17g %.17g %.17g %.17g %.17g %.17g\n",
+                                     r[0], r[1], r[2], v[0], v[1], v[2]);
+    os.write(line, length);
   }
   std::cout << "DONE" << std::endl;
 }

@@ -1,6 +1,7 @@
 #ifndef SHOT_H
 #define SHOT_H
 
+#include <cstdint>
 #include <iosfwd>
 #include <random>
 #include <string>
@@ -66,7 +67,7 @@ class Shot {
     settle();
     return v_[0];
   }
-  int collision() const { return collision_; }
+  std::int64_t collision() const { return collision_; }
   // Kinetic energy lost in sphere-sphere collisions since the last reset,
   // over the whole shot and per unit mass.
   double energyLost() const { return energy_lost_; }
@@ -95,7 +96,8 @@ class Shot {
   Placement checkPlacement(const Chamber& chamber) const;
   // Reads x y z vx vy vz per sphere; the caller tests the stream afterwards.
   void readState(std::istream& is);
-  // Writes x y z vx vy vz per sphere, one line each.
+  // Writes x y z vx vy vz per sphere, one line each, every number with the
+  // 17 significant digits that read back as the same double.
   void dumpState(std::ostream& os) const;
 
   // Recomputes the sphere-sphere predictions of the stale spheres and selects
@@ -144,7 +146,7 @@ class Shot {
   int chosen_;     // sphere of the next event, or -1
   double best_time_;    // time to the next event
   int chamber_impact_;  // 1: next event is chosen_ hitting the chamber
-  int collision_;       // sphere-sphere collisions since the last reset
+  std::int64_t collision_;  // sphere-sphere collisions since the last reset
   double energy_lost_;  // kinetic energy those collisions took from the shot
 
  private:

@@ -57,7 +57,7 @@ void Stats2Dxy::setCells(int xcells, int ycells, double xsize, double ysize) {
   yscale_inv_ = ysize / ycells_;
   cells_ = xcells_ * ycells_;
   if (cells_ > 0) {
-    hist_.reset(new int[cells_]());
+    hist_.reset(new std::int64_t[cells_]());
     pressure_.reset(new double[cells_]());
     energy_.reset(new double[cells_]());
   }
@@ -126,7 +126,7 @@ void Stats2Dxy::writeGrid(std::ostream& os) const {
 
 void Stats2Dxy::writeZoneLine(std::ostream& os, const Factors& f, double u,
                               double v, int a, int b, int c, int d) const {
-  const int count = hist_[a] + hist_[b] + hist_[c] + hist_[d];
+  const std::int64_t count = hist_[a] + hist_[b] + hist_[c] + hist_[d];
   const double p = pressure_[a] + pressure_[b] + pressure_[c] + pressure_[d];
   const double e = energy_[a] + energy_[b] + energy_[c] + energy_[d];
   os << u << ' ' << v << ' ' << count * 0.25 * f.sum << ' '
@@ -213,7 +213,7 @@ void Stats2Dr::setCells(int cells, double radius) {
   scale_ = cells_ / radius;
   scale_inv_ = radius / cells_;
   if (cells_ > 0) {
-    hist_.reset(new int[cells_]());
+    hist_.reset(new std::int64_t[cells_]());
     pressure_.reset(new double[cells_]());
     energy_.reset(new double[cells_]());
   }

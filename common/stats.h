@@ -1,6 +1,7 @@
 #ifndef STATS_H
 #define STATS_H
 
+#include <cstdint>
 #include <fstream>
 #include <memory>
 #include <ostream>
@@ -50,7 +51,7 @@ class Stats2Dxy {
   // The sums of one cell since the last reset, unnormalised: its hits, and
   // the summed change of the normal velocity and of its square.
   int cells() const { return cells_; }
-  int cellHits(int cell) const { return hist_[cell]; }
+  std::int64_t cellHits(int cell) const { return hist_[cell]; }
   double cellPressure(int cell) const { return pressure_[cell]; }
   double cellEnergy(int cell) const { return energy_[cell]; }
 
@@ -70,8 +71,8 @@ class Stats2Dxy {
   int xcells_;
   int ycells_;
   int cells_;  // xcells_ * ycells_
-  int hits_;   // every hit since setCells or reset, off-grid ones included
-  std::unique_ptr<int[]> hist_;
+  std::int64_t hits_;  // every hit since setCells or reset, off-grid ones included
+  std::unique_ptr<std::int64_t[]> hist_;
   std::unique_ptr<double[]> pressure_;
   std::unique_ptr<double[]> energy_;
   double xscale_;      // xcells_ / xsize
@@ -117,7 +118,7 @@ class Stats2Dr {
   // The sums of one ring since the last reset, unnormalised: its hits, and
   // the summed change of the normal velocity and of its square.
   int cells() const { return cells_; }
-  int cellHits(int cell) const { return hist_[cell]; }
+  std::int64_t cellHits(int cell) const { return hist_[cell]; }
   double cellPressure(int cell) const { return pressure_[cell]; }
   double cellEnergy(int cell) const { return energy_[cell]; }
 
@@ -125,8 +126,8 @@ class Stats2Dr {
   void write(std::ostream& os) const;
 
   int cells_;
-  int hits_;  // every hit since setCells or reset, off-ring ones included
-  std::unique_ptr<int[]> hist_;
+  std::int64_t hits_;  // every hit since setCells or reset, off-ring ones included
+  std::unique_ptr<std::int64_t[]> hist_;
   std::unique_ptr<double[]> pressure_;
   std::unique_ptr<double[]> energy_;
   double scale_;      // cells_ / radius

@@ -2,6 +2,7 @@
 #define VIBRATEDCHAMBER_H
 
 #include <cmath>
+#include <cstdint>
 #include <fstream>
 #include <limits>
 
@@ -89,9 +90,9 @@ class VibratedChamber : public Chamber {
   double topEnergy() const { return energy_top_; }
 
   // Impacts since the last reset.
-  int baseImpacts() const { return col_sb_; }
-  int topImpacts() const { return col_st_; }
-  virtual int wallImpacts() const = 0;
+  std::int64_t baseImpacts() const { return col_sb_; }
+  std::int64_t topImpacts() const { return col_st_; }
+  virtual std::int64_t wallImpacts() const = 0;
 
   ImpactTotals impactTotals() const override {
     ImpactTotals t;
@@ -290,8 +291,8 @@ class VibratedChamber : public Chamber {
   double base_z_;             // current base height
   int base_dir_;              // +1 rising, -1 falling
   int col_type_;              // pending impact: 0 none, 1 base, kTopCode top, others the wall's
-  int col_sb_;                // impacts on the base since the last reset
-  int col_st_;                // impacts on the top since the last reset
+  std::int64_t col_sb_;       // impacts on the base since the last reset
+  std::int64_t col_st_;       // impacts on the top since the last reset
   double impulse_base_;       // running totals beside the counters: vz change at the base,
   double impulse_top_;        // at the top,
   double energy_base_;        // kinetic energy gained at the base,

@@ -376,18 +376,26 @@ TEST_P(BatchRun, ProfilesAverageTheBedFromTheSkipTimeInPartsOfTheBaseCycle) {
   std::ostringstream expected;
   {
     ScopedTempDir replay{testing_support::scratchParent()};
+    // The same run, sampled after every step of its own.
     World world(lively(), 9, Experiment::Engine::kFast);
-    ProfileAccumulator profiles(gridOf(*world.chamber, world.shot.diam(), 0.5, 4));
-    const double dt = world.experiment.tStep();
-    while (world.experiment.tFull() < world.experiment.tMax()) {
-      world.experiment.makeStep(dt);
-      if (!pastSkip(world.experiment.tFull(), 2.0)) continue;
-      profiles.sample(world.shot.n(), world.shot.r_chunk(), world.shot.v_chunk(),
-                      basePhase(world.chamber->baseHeight(), world.chamber->baseDirection(),
-                                world.chamber->baseAmplitude()));
-    }
-    profiles.write(expected);
-    testing::internal::CaptureStdout();  // the replay's closing lines
+    struct Sampler : RunMonitor {
+      World& world;
+      ProfileAccumulator profiles;
+      explicit Sampler(World& w)
+          : world(w), profiles(gridOf(*w.chamber, w.shot.diam(), 0.5, 4)) {}
+      bool continueRun(const Experiment& experiment) override {
+        if (pastSkip(experiment.tFull(), 2.0)) {
+          profiles.sample(world.shot.n(), world.shot.r_chunk(), world.shot.v_chunk(),
+                          basePhase(world.chamber->baseHeight(), world.chamber->baseDirection(),
+                                    world.chamber->baseAmplitude()));
+        }
+        return true;
+      }
+    } sampler(world);
+    world.experiment.setMonitor(&sampler);
+    testing::internal::CaptureStdout();  // the run's lines and the replay's closing lines
+    world.experiment.fullRun();
+    sampler.profiles.write(expected);
   }
   testing::internal::GetCapturedStdout();
   EXPECT_EQ(readFile("run/profiles.dat"), expected.str());
