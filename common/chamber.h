@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <limits>
 
+struct RunRecord;
+
 // The vessel that holds the shot, as the shot, the experiment and the window
 // see it: geometry, gravity, the vibrating base, restitution at its surfaces,
 // the prediction of each sphere's next impact on a surface, the velocity
@@ -77,6 +79,15 @@ class Chamber {
   // The counters and running totals since the last reset (for the
   // observables; not asked per event). A chamber that keeps none has all zero.
   virtual ImpactTotals impactTotals() const { return ImpactTotals{}; }
+  // What a run record keeps of the chamber: the base's height and
+  // direction, the pending impact, the counters, running totals and
+  // histogram sums, the impact maps' sizes. restore puts it back (the
+  // chamber's sphere diameter already given), truncates the impact maps to
+  // the recorded sizes and appends to them from then on; false for a record
+  // the chamber cannot take (histograms of other cells). A chamber that
+  // keeps none of it records and restores nothing.
+  virtual void capture(RunRecord&) const {}
+  virtual bool restore(const RunRecord&) { return true; }
 };
 
 #endif

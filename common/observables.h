@@ -1,9 +1,10 @@
 #ifndef OBSERVABLES_H
 #define OBSERVABLES_H
 
-#include "safeFile.h"
-
 #include <cstdint>
+
+#include "digest.h"
+#include "safeFile.h"
 
 class Chamber;
 class Shot;
@@ -47,11 +48,16 @@ Observables observe(double t, std::int64_t events, const Shot& shot, const Chamb
 // per write, numbers separated by single spaces, each double with the 17
 // significant digits that carry it exactly. The rows go to a temporary file
 // that commit puts in place, so that a failed run never leaves a truncated
-// table under the real name.
+// table under the real name. The size and checksum of what is written are
+// kept, so that a run record can say which part of the file it belongs to.
 class ObservablesFile {
  public:
   // Opens the temporary file and writes the header line.
   explicit ObservablesFile(const char* filename);
+  // Opens the temporary file and copies the first `bytes` bytes of the file
+  // there now (the rows of the run a resumed run continues); isOpen() is
+  // false, and the temporary removed, when they cannot be copied.
+  ObservablesFile(const char* filename, std::uint64_t bytes);
   ObservablesFile(const ObservablesFile&) = delete;
   ObservablesFile& operator=(const ObservablesFile&) = delete;
 
@@ -59,12 +65,17 @@ class ObservablesFile {
   void write(const Observables& o);
   // True once every row is written and the file is in place.
   bool commit() { return file_.commit(); }
+  // Everything written so far, header included.
+  const Digest& digest() const { return digest_; }
 
   // The column names separated by single spaces, in the order of a row.
   static const char* columns();
 
  private:
+  void put(const char* text, std::size_t size);
+
   SafeFile file_;
+  Digest digest_;
 };
 
 #endif

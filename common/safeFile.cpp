@@ -61,3 +61,9 @@ bool SafeFile::commit() {
   committed_ = true;
   return true;
 }
+
+void SafeFile::discard() {
+  if (committed_) return;
+  if (os_.is_open()) os_.close();
+  std::remove(temp_.c_str());
+}

@@ -25,6 +25,41 @@ bool writeSafely(const char* filename, Writer write) {
   return file.commit();
 }
 
+// The sums of the cells hit at least once.
+HistogramSums collect(int cells, std::int64_t hits, const std::int64_t* hist,
+                      const double* pressure, const double* energy) {
+  HistogramSums sums;
+  sums.cells = cells;
+  sums.hits = hits;
+  for (int i = 0; i < cells; ++i) {
+    if (hist[i] != 0 || pressure[i] != 0.0 || energy[i] != 0.0) {
+      sums.used.push_back(HistogramSums::Cell{i, hist[i], pressure[i], energy[i]});
+    }
+  }
+  return sums;
+}
+
+// Puts sums back into a histogram of as many cells.
+bool spread(const HistogramSums& sums, int cells, std::int64_t& hits, std::int64_t* hist,
+            double* pressure, double* energy) {
+  if (sums.cells != cells) return false;
+  for (const HistogramSums::Cell& c : sums.used) {
+    if (c.index < 0 || c.index >= cells) return false;
+  }
+  for (int i = 0; i < cells; ++i) {
+    hist[i] = 0;
+    pressure[i] = 0.0;
+    energy[i] = 0.0;
+  }
+  for (const HistogramSums::Cell& c : sums.used) {
+    hist[c.index] = c.hits;
+    pressure[c.index] = c.pressure;
+    energy[c.index] = c.energy;
+  }
+  hits = sums.hits;
+  return true;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- Stats2Dxy
@@ -62,6 +97,14 @@ void Stats2Dxy::setCells(int xcells, int ycells, double xsize, double ysize) {
     energy_.reset(new double[cells_]());
   }
   hits_ = 0;
+}
+
+HistogramSums Stats2Dxy::sums() const {
+  return collect(cells_, hits_, hist_.get(), pressure_.get(), energy_.get());
+}
+
+bool Stats2Dxy::restore(const HistogramSums& sums) {
+  return spread(sums, cells_, hits_, hist_.get(), pressure_.get(), energy_.get());
 }
 
 void Stats2Dxy::setNormal(const double* normal) {
@@ -217,6 +260,14 @@ void Stats2Dr::setCells(int cells, double radius) {
     pressure_.reset(new double[cells_]());
     energy_.reset(new double[cells_]());
   }
+}
+
+HistogramSums Stats2Dr::sums() const {
+  return collect(cells_, hits_, hist_.get(), pressure_.get(), energy_.get());
+}
+
+bool Stats2Dr::restore(const HistogramSums& sums) {
+  return spread(sums, cells_, hits_, hist_.get(), pressure_.get(), energy_.get());
 }
 
 void Stats2Dr::setNormal(const double* normal) {

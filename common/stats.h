@@ -6,6 +6,8 @@
 #include <memory>
 #include <ostream>
 
+#include "runRecord.h"
+
 // Impacts of spheres on one flat rectangular surface, binned over a grid of
 // xcells_ x ycells_ equal cells centred on the origin of the horizontal plane.
 // Per cell it counts the hits and sums the change of the velocity component
@@ -54,6 +56,13 @@ class Stats2Dxy {
   std::int64_t cellHits(int cell) const { return hist_[cell]; }
   double cellPressure(int cell) const { return pressure_[cell]; }
   double cellEnergy(int cell) const { return energy_[cell]; }
+  // Every hit since the last reset, those off the cells included.
+  std::int64_t hits() const { return hits_; }
+
+  // The sums as a run record keeps them, and back: restore takes the sums
+  // of a histogram of as many cells (false, and nothing changed, otherwise).
+  HistogramSums sums() const;
+  bool restore(const HistogramSums& sums);
 
  private:
   struct Factors {
@@ -71,7 +80,7 @@ class Stats2Dxy {
   int xcells_;
   int ycells_;
   int cells_;  // xcells_ * ycells_
-  std::int64_t hits_;  // every hit since setCells or reset, off-grid ones included
+  std::int64_t hits_;   // every hit since setCells or reset, off-grid ones included
   std::unique_ptr<std::int64_t[]> hist_;
   std::unique_ptr<double[]> pressure_;
   std::unique_ptr<double[]> energy_;
@@ -121,6 +130,13 @@ class Stats2Dr {
   std::int64_t cellHits(int cell) const { return hist_[cell]; }
   double cellPressure(int cell) const { return pressure_[cell]; }
   double cellEnergy(int cell) const { return energy_[cell]; }
+  // Every hit since the last reset, those off the cells included.
+  std::int64_t hits() const { return hits_; }
+
+  // The sums as a run record keeps them, and back: restore takes the sums
+  // of a histogram of as many cells (false, and nothing changed, otherwise).
+  HistogramSums sums() const;
+  bool restore(const HistogramSums& sums);
 
  private:
   void write(std::ostream& os) const;
