@@ -108,9 +108,15 @@ const ParamField* findField(const ParamTable& table, const std::string& key) {
 }
 
 int placeOnLine(const ParamTable& table, std::size_t index) {
+  // The fields of one file share the key's first part ("box." of box.ini):
+  // a table may join several files.
+  const std::string& key = table[index].key;
+  const std::string file = key.substr(0, key.find('.') + 1);
   int place = 1;
   for (std::size_t k = 0; k < index; ++k) {
-    if (table[k].line == table[index].line) ++place;
+    if (table[k].line == table[index].line && table[k].key.compare(0, file.size(), file) == 0) {
+      ++place;
+    }
   }
   return place;
 }
