@@ -159,7 +159,11 @@ bool setField(const ParamField& field, const std::string& whole) {
     // strtod also reads "inf", "nan" and hexadecimal numbers: none is a
     // value of a parameter file.
     const bool decimal = text.find_first_of("xXnN") == std::string::npos;
-    if (*end != '\0' || !decimal || errno != 0 || !std::isfinite(value)) return false;
+    // A number below the smallest normal double is kept as the subnormal it
+    // rounds to (the definition's check refuses what it cannot use); one
+    // that rounds to zero or beyond the largest double is no value.
+    const bool range = errno == 0 || (value != 0.0 && std::isfinite(value));
+    if (*end != '\0' || !decimal || !range || !std::isfinite(value)) return false;
     *field.real = value;
     return true;
   }

@@ -202,6 +202,11 @@ CylinderDef readCylinderDef(const char* filename, const ParamSettings& settings)
   return read(filename, def, cylinderTable, settings);
 }
 
+RunDef readRunDef(const char* filename) { return readRunDef(filename, {}); }
+ShotDef readShotDef(const char* filename) { return readShotDef(filename, {}); }
+BoxDef readBoxDef(const char* filename) { return readBoxDef(filename, {}); }
+CylinderDef readCylinderDef(const char* filename) { return readCylinderDef(filename, {}); }
+
 ShotDrawDef readShotDrawDef(const char* filename) {
   return read(filename, ShotDrawDef{}, shotDrawTable, {});
 }

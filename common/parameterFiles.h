@@ -51,11 +51,16 @@ using ParamSettings = std::vector<ParamSetting>;
 // their order (the last of one key wins), after reading the file and before
 // the definition is checked; a definition refused with settings names them
 // after the file ("Error reading ini/box.ini with --set box.amplitude=-1").
-RunDef readRunDef(const char* filename, const ParamSettings& settings = {});
-ShotDef readShotDef(const char* filename, const ParamSettings& settings = {});
+RunDef readRunDef(const char* filename, const ParamSettings& settings);
+ShotDef readShotDef(const char* filename, const ParamSettings& settings);
 // The shot's and the chamber's definitions keep the file's name as their source.
-BoxDef readBoxDef(const char* filename, const ParamSettings& settings = {});
-CylinderDef readCylinderDef(const char* filename, const ParamSettings& settings = {});
+BoxDef readBoxDef(const char* filename, const ParamSettings& settings);
+CylinderDef readCylinderDef(const char* filename, const ParamSettings& settings);
+// The files as they are.
+RunDef readRunDef(const char* filename);
+ShotDef readShotDef(const char* filename);
+BoxDef readBoxDef(const char* filename);
+CylinderDef readCylinderDef(const char* filename);
 ShotDrawDef readShotDrawDef(const char* filename);
 BoxDrawDef readBoxDrawDef(const char* filename);
 CylinderDrawDef readCylinderDrawDef(const char* filename);
