@@ -530,8 +530,10 @@ std::unique_ptr<Chamber> makeChamber(const Program& program, const SimulationDef
   lifecycle::exitNow(1);
 }
 
-// The run record of the directory, with the options of the run it holds.
-RunRecord readRecord(Options& options) {
+// The run record of the directory, with the options of the run it holds:
+// among them the settings of values the run depends on (the limits and
+// start-only values come from ini/ or from this command line).
+RunRecord readRecord(const Program& program, Options& options) {
   RunRecord record;
   std::ifstream is(RunRecord::kFile);
   std::string why = "no such file";
@@ -546,6 +548,14 @@ RunRecord readRecord(Options& options) {
   options.profiles_after = record.profiles_after;
   options.profile_bin = record.profile_bin;
   options.profile_phases = record.profile_phases;
+  SimulationDefs scratch;
+  const ParamTable table = simulationTable(scratch, program.chamber);
+  ParamSettings kept;
+  for (const auto& [key, value] : record.settings) {
+    const ParamField* field = findField(table, key);
+    if (field != nullptr && field->same_on_resume) kept.push_back(ParamSetting{key, value});
+  }
+  options.settings.insert(options.settings.begin(), kept.begin(), kept.end());
   return record;
 }
 
@@ -603,10 +613,11 @@ void checkResume(const Program& program, SimulationDefs& defs, const RunRecord& 
 }
 
 // The start of every run record: what the run is.
-RunRecord recordStart(const Program& program, SimulationDefs& defs, long seed) {
+RunRecord recordStart(const Program& program, SimulationDefs& defs, const Options& options) {
   RunRecord record;
   record.program = program.batch_name;
-  record.seed = seed;
+  record.seed = options.seed;
+  for (const ParamSetting& s : options.settings) record.settings.emplace_back(s.key, s.value);
   record.parameters = tableValues(simulationTable(defs, program.chamber));
   return record;
 }
@@ -623,7 +634,7 @@ int run(const Program& program, Options options) {
   static RunRecord resumed;
   const RunRecord* resume = nullptr;
   if (options.resume) {
-    resumed = readRecord(options);
+    resumed = readRecord(program, options);
     resume = &resumed;
   }
   std::cerr << "seed: " << options.seed << std::endl;
@@ -668,7 +679,7 @@ int run(const Program& program, Options options) {
       lifecycle::fail();
     }
   }
-  static Checkpoint checkpoint(recordStart(program, defs, options.seed), experiment, shot, true);
+  static Checkpoint checkpoint(recordStart(program, defs, options), experiment, shot, true);
   checkpoint.add([](RunRecord& r) { recorder.capture(r); });
   if (profiling) checkpoint.add([](RunRecord& r) { profiles->capture(r); });
   if (snapshot_every > 0.0) checkpoint.add([](RunRecord& r) { snapshots.capture(r); });

@@ -237,6 +237,7 @@ void writeRunRecord(std::ostream& os, const RunRecord& r) {
               b.v2[2]);
     }
   }
+  for (const auto& [key, value] : r.settings) out.put("set", key, value);
   for (const auto& [key, value] : r.parameters) os << key << ' ' << value << '\n';
 }
 
@@ -302,6 +303,9 @@ bool readRunRecord(std::istream& is, RunRecord& r, std::string& why) {
   }
   getHistogram(f, "top_hist", "top_hist_cell", r.top_hist);
   getHistogram(f, "bot_hist", "bot_hist_cell", r.bot_hist);
+  for (const std::vector<std::string>& values : f.lines("set", 2)) {
+    if (f.ok()) r.settings.emplace_back(values[0], values[1]);
+  }
   if (!f.ok()) return false;
   if (r.spheres < 1 || r.steps < 0 || r.events < 0 || r.collisions < 0 ||
       (r.base_direction != 1 && r.base_direction != -1)) {

@@ -64,6 +64,9 @@ struct RunRecord {
   std::string engine;           // "reference" or "fast"
   long seed = 0;
   std::vector<std::pair<std::string, std::string>> parameters;  // key, value, in force
+  // The --set settings (key, value) the run was started with, in order: a
+  // resumed run applies them again before its own.
+  std::vector<std::pair<std::string, std::string>> settings;
   std::uint64_t state_bytes = 0;
   std::uint32_t state_crc32 = 0;
 
