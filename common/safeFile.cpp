@@ -61,9 +61,3 @@ bool SafeFile::commit() {
   committed_ = true;
   return true;
 }
-
-void SafeFile::discard() {
-  if (committed_) return;
-  if (os_.is_open()) os_.close();
-  std::remove(temp_.c_str());
-}

@@ -31,8 +31,6 @@ class SafeFile {
   static void discardAll();
 
  private:
-  void discard();
-
   std::string target_;
   std::string temp_;
   std::ofstream os_;
