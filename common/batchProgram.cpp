@@ -4,24 +4,31 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cinttypes>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <memory>
 #include <string>
 
 #include "box.h"
+#include "checkpoint.h"
 #include "cylinder.h"
+#include "digest.h"
 #include "experiment.h"
 #include "lifecycle.h"
 #include "observables.h"
 #include "par.h"
+#include "parameterFiles.h"
 #include "processStart.h"
 #include "profiles.h"
 #include "runDirectory.h"
+#include "runRecord.h"
 #include "safeFile.h"
 #include "shot.h"
 #include "snapshot.h"
@@ -36,12 +43,14 @@ void printUsage(std::ostream& os, const Program& program) {
   os << "Usage: " << program.batch_name << " [--seed N] [--observe-every T] [--snapshot-every T]\n"
      << "       [--snapshot-format ascii|binary] [--profiles T [--profile-bin W]\n"
      << "       [--profile-phases K]] [--engine reference|fast] [--check-containment]\n"
-     << "       [DIRECTORY]\n"
+     << "       [--set KEY=VALUE]... [DIRECTORY]\n"
+     << "       " << program.batch_name << " --resume [--set KEY=VALUE]... [DIRECTORY]\n"
+     << "       " << program.batch_name << " --keys\n"
      << "Runs the simulation without a window in DIRECTORY (default: the\n"
      << "current directory) from the parameter files in its ini/ folder, until\n"
      << "both limits of ini/par.ini are reached, and leaves the result files\n"
-     << "there. SIGINT, SIGTERM or SIGHUP end the run early with every file\n"
-     << "written.\n"
+     << "there, with state.out and its run record run.record. SIGINT, SIGTERM\n"
+     << "or SIGHUP end the run early with every file written.\n"
      << "\n"
      << "  --seed N  seed of the random placement, a whole number from 0 to\n"
      << "            4294967295 (default: the calendar time); the seed used is\n"
@@ -72,6 +81,14 @@ void printUsage(std::ostream& os, const Program& program) {
      << "            inside the chamber and no two overlap (within the tolerances\n"
      << "            of the parameter files); a breach ends the run with a message,\n"
      << "            every file written, status 1\n"
+     << "  --set KEY=VALUE  this value for the parameter KEY in place of its\n"
+     << "            file's, for this run only (e.g. --set box.amplitude=0.7);\n"
+     << "            repeatable; --keys lists the keys\n"
+     << "  --resume  continue the run of DIRECTORY from its state.out and\n"
+     << "            run.record, with the options it was started with, to the\n"
+     << "            limits of ini/par.ini read as totals, adding to its result\n"
+     << "            files as if it had never stopped\n"
+     << "  --keys    list the parameters' keys: KEY FILE:LINE:PLACE KIND\n"
      << "  --help    show this text\n";
 }
 
@@ -88,6 +105,10 @@ struct Options {
   bool profile_options = false;  // --profile-bin or --profile-phases given
   Experiment::Engine engine = Experiment::Engine::kFast;
   bool check_containment = false;
+  ParamSettings settings;
+  bool resume = false;
+  bool run_options = false;  // an option that sets up a run (not given with --resume)
+  bool keys = false;
   bool help = false;
 };
 
@@ -144,13 +165,38 @@ bool parseFormat(const std::string& name, VtkEncoding& format) {
   return true;
 }
 
+// KEY=VALUE, both parts not empty; whether the key and value fit the
+// program's files is checked after the command line is read.
+bool parseSetting(const char* text, ParamSettings& settings) {
+  if (text == nullptr) return false;
+  const std::string setting = text;
+  const std::size_t equals = setting.find('=');
+  if (equals == 0 || equals == std::string::npos || equals + 1 == setting.size()) return false;
+  settings.push_back(ParamSetting{setting.substr(0, equals), setting.substr(equals + 1)});
+  return true;
+}
+
 // False on a command line that cannot be understood.
 bool parseOptions(int argc, char** argv, Options& options) {
   bool directory_given = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
+    // Every option but these sets up a fresh run.
+    options.run_options = options.run_options ||
+                          !(arg == "--help" || arg == "-h" || arg == "--resume" || arg == "--keys" ||
+                            arg == "--set" || arg.compare(0, 6, "--set=") == 0 ||
+                            arg.empty() || arg[0] != '-');
     if (arg == "--help" || arg == "-h") {
       options.help = true;
+    } else if (arg == "--resume") {
+      options.resume = true;
+    } else if (arg == "--keys") {
+      options.keys = true;
+    } else if (arg == "--set") {
+      if (i + 1 >= argc || !parseSetting(argv[i + 1], options.settings)) return false;
+      ++i;
+    } else if (arg.compare(0, 6, "--set=") == 0) {
+      if (!parseSetting(argv[i] + 6, options.settings)) return false;
     } else if (arg == "--seed") {
       if (i + 1 >= argc || !parseSeed(argv[i + 1], options.seed)) return false;
       options.seed_given = true;
@@ -208,22 +254,35 @@ bool parseOptions(int argc, char** argv, Options& options) {
       directory_given = true;
     }
   }
-  // The profiles' bins and phases mean nothing without the profiles.
-  return !(options.profile_options && options.profiles_after < 0.0);
+  // The profiles' bins and phases mean nothing without the profiles; a
+  // resumed run takes its options from its record.
+  return !(options.profile_options && options.profiles_after < 0.0) &&
+         !(options.resume && options.run_options);
 }
 
 // Writes "observables.dat": a row at the start of the run, then one after
 // every step, or, with an interval, after the first step at or past each
 // multiple of it and once more at the end of the run. The file is put in
 // place when the object is destroyed on the way out, so a run that ends
-// early (signal, collapse) still leaves every row it made.
+// early (signal, collapse) still leaves every row it made. A resumed run
+// starts from the rows of its record (those of the schedule: a row at the
+// end off the schedule is not part of the run it continues).
 class ObservablesRecorder {
  public:
-  ObservablesRecorder(const Shot& shot, const Chamber& chamber, double interval)
-      : shot_(shot), chamber_(chamber), file_(kFile), interval_(interval),
-        due_(interval), last_time_(0.0) {
+  ObservablesRecorder(const Shot& shot, const Chamber& chamber, double interval,
+                      const RunRecord* resume)
+      : shot_(shot), chamber_(chamber),
+        file_(resume != nullptr ? ObservablesFile(kFile, resume->observe_bytes)
+                                : ObservablesFile(kFile)),
+        interval_(interval), due_(interval), last_time_(0.0), scheduled_time_(0.0) {
     if (!file_.isOpen()) reportFailure();
-    record(0.0, 0);
+    if (resume == nullptr) {
+      record(0.0, 0);
+    } else {
+      due_ = resume->observe_due;
+      last_time_ = scheduled_time_ = resume->observe_last;
+    }
+    scheduled_ = file_.digest();
   }
 
   ~ObservablesRecorder() {
@@ -239,6 +298,8 @@ class ObservablesRecorder {
     const double slack = 1e-9 * interval_;
     if (t < due_ - slack) return;
     record(t, experiment.eventCount());
+    scheduled_ = file_.digest();
+    scheduled_time_ = t;
     if (interval_ > 0.0) due_ = (std::floor((t + slack) / interval_) + 1.0) * interval_;
   }
 
@@ -246,10 +307,19 @@ class ObservablesRecorder {
     if (experiment.tFull() != last_time_) record(experiment.tFull(), experiment.eventCount());
   }
 
- private:
+  void capture(RunRecord& r) const {
+    r.observing = true;
+    r.observe_every = interval_;
+    r.observe_due = due_;
+    r.observe_last = scheduled_time_;
+    r.observe_bytes = scheduled_.bytes();
+    r.observe_crc32 = scheduled_.crc32();
+  }
+
   static constexpr const char* kFile = "observables.dat";
 
-  void record(double t, long events) {
+ private:
+  void record(double t, std::int64_t events) {
     file_.write(observe(t, events, shot_, chamber_));
     last_time_ = t;
   }
@@ -265,17 +335,21 @@ class ObservablesRecorder {
   double interval_;   // 0: every step
   double due_;        // time from which the next row is written
   double last_time_;  // time of the last row written
+  double scheduled_time_;  // time of the last row of the schedule
+  Digest scheduled_;       // the file up to that row
 };
 
 // Writes "profiles.dat": the profiles of the shot averaged over its state
 // after every step from the skip time on, the base's phase taken from its
 // height and direction. Like the observables, the file's temporary is
-// opened at start-up and put in place on the way out.
+// opened at start-up and put in place on the way out. A resumed run takes
+// up the sums of its record.
 class ProfileRecorder {
  public:
   ProfileRecorder(const Shot& shot, const Chamber& chamber, const ProfileGrid& grid,
-                  double skip)
-      : shot_(shot), chamber_(chamber), file_(kFile), profiles_(grid), skip_(skip) {
+                  double skip, double bin, const RunRecord* resume)
+      : shot_(shot), chamber_(chamber), file_(kFile), profiles_(grid), skip_(skip), bin_(bin) {
+    if (resume != nullptr) profiles_.restore(resume->profile_sums);
     if (!file_.isOpen()) reportFailure();
   }
 
@@ -294,6 +368,13 @@ class ProfileRecorder {
                                chamber_.baseAmplitude()));
   }
 
+  void capture(RunRecord& r) const {
+    r.profiles_after = skip_;
+    r.profile_bin = bin_;
+    r.profile_phases = profiles_.grid().phases;
+    r.profile_sums = profiles_.sums();
+  }
+
  private:
   static constexpr const char* kFile = "profiles.dat";
 
@@ -307,6 +388,7 @@ class ProfileRecorder {
   SafeFile file_;
   ProfileAccumulator profiles_;
   double skip_;
+  double bin_;  // as given; 0: one diameter
 };
 
 // Shows one progress line on a terminal, rewritten in place a few times a
@@ -388,14 +470,15 @@ class ProgressMonitor : public RunMonitor {
       std::snprintf(time_part, sizeof time_part, "t %g cycles", experiment.tFull());
     }
     const char* const word = experiment.program().event_word;
-    char event_part[64];
+    char event_part[80];
     if (experiment.ncolmax() > 0) {
-      std::snprintf(event_part, sizeof event_part, "%d / %d %s", experiment.eventCount(),
-                    experiment.ncolmax(), word);
+      std::snprintf(event_part, sizeof event_part, "%" PRId64 " / %d %s",
+                    experiment.eventCount(), experiment.ncolmax(), word);
     } else {
-      std::snprintf(event_part, sizeof event_part, "%d %s", experiment.eventCount(), word);
+      std::snprintf(event_part, sizeof event_part, "%" PRId64 " %s", experiment.eventCount(),
+                    word);
     }
-    char line[200];
+    char line[240];
     std::snprintf(line, sizeof line, "%s, %s, %.0f %s/s, %s left", time_part, event_part,
                   elapsed > 0.0 ? experiment.eventCount() / elapsed : 0.0, word, left.c_str());
     const std::string text = line;
@@ -428,41 +511,150 @@ ChamberOutline outlineOf(const ChamberT& chamber, ChamberOutline::Shape shape, d
   return outline;
 }
 
-// The program's chamber, read from its file, with what the snapshots and
-// the profiles need of its own kind: its outline and the profiles' grid.
-std::unique_ptr<Chamber> readChamber(const Program& program, double diam, const Options& options,
+// The program's chamber, built from its definition, with what the snapshots
+// and the profiles need of its own kind: its outline and the profiles' grid.
+std::unique_ptr<Chamber> makeChamber(const Program& program, const SimulationDefs& defs,
+                                     double diam, const Options& options, MapStart maps,
                                      ChamberOutline& outline, ProfileGrid& grid) {
   const double width = options.profile_bin > 0.0 ? options.profile_bin : diam;
   if (program.chamber == ChamberKind::kBox) {
-    auto box = std::make_unique<Box>(program.chamber_file);
+    auto box = std::make_unique<Box>(defs.box, maps);
     outline = outlineOf(*box, ChamberOutline::Shape::kBox, box->xsize0(), box->ysize0(), diam);
     grid = profileGrid(*box, diam, width, options.profile_phases);
     return box;
   }
-  auto cylinder = std::make_unique<Cylinder>(program.chamber_file);
+  auto cylinder = std::make_unique<Cylinder>(defs.cylinder, maps);
   outline = outlineOf(*cylinder, ChamberOutline::Shape::kCylinder, cylinder->radius0(),
                       cylinder->radius0(), diam);
   grid = profileGrid(*cylinder, diam, width, options.profile_phases);
   return cylinder;
 }
 
+// Ends the start-up of a resumed run that cannot go on from what it found:
+// nothing has been written yet.
+[[noreturn]] void refuse(const std::string& file, const std::string& why) {
+  std::cerr << "Error reading " << file << ": " << why << std::endl;
+  lifecycle::exitNow(1);
+}
+
+// The run record of the directory, with the options of the run it holds:
+// among them the settings of values the run depends on (the limits and
+// start-only values come from ini/ or from this command line).
+RunRecord readRecord(const Program& program, Options& options) {
+  RunRecord record;
+  std::ifstream is(RunRecord::kFile);
+  std::string why = "no such file";
+  if (!is.is_open() || !readRunRecord(is, record, why)) refuse(RunRecord::kFile, why);
+  if (!Experiment::engineNamed(record.engine, options.engine)) refuse(RunRecord::kFile, "an unknown engine");
+  options.seed = record.seed;
+  options.observe_every = record.observe_every;
+  options.snapshot_every = record.snapshot_every;
+  if (record.snapshot_every > 0.0 && !parseFormat(record.snapshot_format, options.snapshot_format)) {
+    refuse(RunRecord::kFile, "an unknown snapshot format");
+  }
+  options.profiles_after = record.profiles_after;
+  options.profile_bin = record.profile_bin;
+  options.profile_phases = record.profile_phases;
+  SimulationDefs scratch;
+  const ParamTable table = simulationTable(scratch, program.chamber);
+  ParamSettings kept;
+  for (const auto& [key, value] : record.settings) {
+    const ParamField* field = findField(table, key);
+    if (field != nullptr && field->same_on_resume) kept.push_back(ParamSetting{key, value});
+  }
+  options.settings.insert(options.settings.begin(), kept.begin(), kept.end());
+  return record;
+}
+
+std::int64_t fileSize(const char* name) {
+  std::error_code error;
+  const std::uintmax_t size = std::filesystem::file_size(name, error);
+  return error ? -1 : static_cast<std::int64_t>(size);
+}
+
+// Refuses to continue a run whose record does not fit the program, the
+// parameters in force or the files it belongs to; before anything is
+// built or written.
+void checkResume(const Program& program, SimulationDefs& defs, const RunRecord& record) {
+  const char* const file = RunRecord::kFile;
+  if (record.program != program.batch_name) {
+    refuse(file, "written by " + record.program + ", not by " + program.batch_name);
+  }
+  if (!record.resumable) {
+    refuse(file, "the run ended inside a step (an inelastic collapse) and cannot be continued");
+  }
+  if (record.engine == "reference" && !record.has_predictions) {
+    refuse(file, "the reference loop's predictions are missing");
+  }
+  // Every value the run depends on as it was; a key of the record that the
+  // program does not have (the other chamber's) is a different run.
+  const ParamTable table = simulationTable(defs, program.chamber);
+  for (const auto& [key, value] : record.parameters) {
+    if (findField(table, key) == nullptr) refuse(file, "it has " + key + ", a key " + program.batch_name + " does not have");
+  }
+  for (const ParamField& field : table) {
+    if (!field.same_on_resume || !fieldInUse(field)) continue;
+    const std::string now = fieldText(field);
+    std::string then = "none";
+    for (const auto& [key, value] : record.parameters) {
+      if (key == field.key) then = value;
+    }
+    if (then != now) refuse(file, field.key + " was " + then + ", is " + now + " now");
+  }
+  Digest state;
+  if (fileSize("state.out") != static_cast<std::int64_t>(record.state_bytes) ||
+      !Digest::ofFile("state.out", record.state_bytes, state) ||
+      state.crc32() != record.state_crc32) {
+    refuse("state.out", "not the state its run record was written with");
+  }
+  Digest rows;
+  if (record.observing &&
+      (!Digest::ofFile(ObservablesRecorder::kFile, record.observe_bytes, rows) ||
+       rows.crc32() != record.observe_crc32)) {
+    refuse(ObservablesRecorder::kFile, "not the rows its run record was written with");
+  }
+  for (const auto& [name, bytes] : {std::make_pair("top.map", record.top_map_bytes),
+                                    std::make_pair("bot.map", record.bot_map_bytes)}) {
+    if (bytes > 0 && fileSize(name) < bytes) refuse(name, "shorter than its run record says");
+  }
+}
+
+// The start of every run record: what the run is.
+RunRecord recordStart(const Program& program, SimulationDefs& defs, const Options& options) {
+  RunRecord record;
+  record.program = program.batch_name;
+  record.seed = options.seed;
+  for (const ParamSetting& s : options.settings) record.settings.emplace_back(s.key, s.value);
+  record.parameters = tableValues(simulationTable(defs, program.chamber));
+  return record;
+}
+
 // Builds the program objects in the order of the window program, as
 // function-local statics so that the normal exit path destroys them in
 // reverse order and they write their result files; then runs to the limits.
-// The recorder too is built before the run phase begins, so that a failure
-// to put its file in place is reported in the teardown like the others.
-// Returns the exit status.
-int run(const Program& program, const Options& options, long seed) {
+// The recorders too are built before the run phase begins, so that a
+// failure to put their files in place is reported in the teardown like the
+// others; the checkpoint, built last, hands the run record to the shot
+// before anything else is torn down. Returns the exit status.
+int run(const Program& program, Options options) {
   lifecycle::beginProcess();
-  static Par par("ini/par.ini");
-  static Shot shot("ini/shot.ini");
+  static RunRecord resumed;
+  const RunRecord* resume = nullptr;
+  if (options.resume) {
+    resumed = readRecord(program, options);
+    resume = &resumed;
+  }
+  std::cerr << "seed: " << options.seed << std::endl;
+  static SimulationDefs defs = readSimulationDefs(program, options.settings);
+  if (resume != nullptr) checkResume(program, defs, resumed);
+  static Par par(defs.run);
+  static Shot shot(defs.shot);
   ChamberOutline outline;
   ProfileGrid grid;
   static std::unique_ptr<Chamber> chamber =
-      readChamber(program, shot.diam(), options, outline, grid);
-  shot.useSeed(seed);
-  static Experiment experiment(program, shot, *chamber, par, options.engine);
-  if (options.check_containment) experiment.setContainmentCheck(true);
+      makeChamber(program, defs, shot.diam(), options,
+                  resume != nullptr ? MapStart::kContinued : MapStart::kEmpty, outline, grid);
+  shot.useSeed(options.seed);
   const double snapshot_every = options.snapshot_every;
   const bool profiling = options.profiles_after >= 0.0;
   if (profiling && grid.bins() > kMostProfileBins) {
@@ -470,14 +662,35 @@ int run(const Program& program, const Options& options, long seed) {
               << "); choose a wider --profile-bin or fewer --profile-phases" << std::endl;
     lifecycle::fail();
   }
-  static ObservablesRecorder recorder(shot, *chamber, options.observe_every);
+  if (resume != nullptr && profiling && resumed.profile_sums.bins != grid.bins()) {
+    refuse(RunRecord::kFile, "its profiles have other bins");
+  }
+  if (resume != nullptr) {
+    std::cout << "Resuming the run at t = " << resumed.time << " after " << resumed.steps
+              << " steps and " << resumed.events << " " << program.event_word << std::endl;
+  }
+  static Experiment experiment(program, shot, *chamber, par, options.engine, resume);
+  if (options.check_containment) experiment.setContainmentCheck(true);
+  static ObservablesRecorder recorder(shot, *chamber, options.observe_every, resume);
   static std::unique_ptr<ProfileRecorder> profiles;
   if (profiling) {
-    profiles = std::make_unique<ProfileRecorder>(shot, *chamber, grid, options.profiles_after);
+    profiles = std::make_unique<ProfileRecorder>(shot, *chamber, grid, options.profiles_after,
+                                                 options.profile_bin, resume);
   }
-  SnapshotSeries snapshots(shot, *chamber, outline, "snapshots", snapshot_every,
-                           options.snapshot_format);
-  if (snapshot_every > 0.0 && !(snapshots.prepare() && snapshots.write(0.0))) lifecycle::fail();
+  static SnapshotSeries snapshots(shot, *chamber, outline, "snapshots", snapshot_every,
+                                  options.snapshot_format);
+  if (snapshot_every > 0.0) {
+    if (!snapshots.prepare()) lifecycle::fail();
+    if (resume != nullptr) {
+      snapshots.resume(resumed);
+    } else if (!snapshots.write(0.0)) {
+      lifecycle::fail();
+    }
+  }
+  static Checkpoint checkpoint(recordStart(program, defs, options), experiment, shot, true);
+  checkpoint.add([](RunRecord& r) { recorder.capture(r); });
+  if (profiling) checkpoint.add([](RunRecord& r) { profiles->capture(r); });
+  if (snapshot_every > 0.0) checkpoint.add([](RunRecord& r) { snapshots.capture(r); });
   lifecycle::beginRun();
 
   ProgressMonitor monitor(isatty(STDERR_FILENO) != 0, recorder,
@@ -488,6 +701,18 @@ int run(const Program& program, const Options& options, long seed) {
   // A run cut short by a signal ends with the shell's status for it.
   if (stopSignals::received() != 0) lifecycle::exitRun(128 + stopSignals::received());
   return 0;
+}
+
+// The parameters' keys, each with its file, line and place on the line,
+// and the kind of its value.
+void printKeys(std::ostream& os, const Program& program) {
+  SimulationDefs scratch;
+  const ParamTable table = simulationTable(scratch, program.chamber);
+  for (std::size_t k = 0; k < table.size(); ++k) {
+    const ParamField& field = table[k];
+    os << field.key << ' ' << field.key.substr(0, field.key.find('.')) << ".ini:" << field.line
+       << ':' << placeOnLine(table, k) << ' ' << fieldKind(field) << '\n';
+  }
 }
 
 }  // namespace
@@ -503,6 +728,18 @@ int runBatch(const Program& program, int argc, char** argv) {
     printUsage(std::cout, program);
     return 0;
   }
+  if (options.keys) {
+    printKeys(std::cout, program);
+    return 0;
+  }
+  for (const ParamSetting& setting : options.settings) {
+    if (!checkSetting(program.chamber, setting)) {
+      std::cerr << "--set " << setting.key << "=" << setting.value
+                << ": no such key, or no value of its kind (--keys lists them)" << std::endl;
+      printUsage(std::cerr, program);
+      return 2;
+    }
+  }
   if (!options.directory.empty() && chdir(options.directory.c_str()) != 0) {
     std::cerr << "Cannot enter directory " << options.directory << ": "
               << std::strerror(errno) << std::endl;
@@ -512,7 +749,6 @@ int runBatch(const Program& program, int argc, char** argv) {
   // is made before any file is touched.
   if (!runDirectory::claim(options.directory.empty() ? "." : options.directory.c_str())) return 1;
   if (options.snapshot_every > 0.0 && !SnapshotSeries::makeDirectory("snapshots")) return 1;
-  const long seed = options.seed_given ? options.seed : static_cast<long>(std::time(nullptr));
-  std::cerr << "seed: " << seed << std::endl;
-  return run(program, options, seed);
+  if (!options.seed_given) options.seed = static_cast<long>(std::time(nullptr));
+  return run(program, options);
 }

@@ -7,8 +7,8 @@
 #include "lifecycle.h"
 #include "parameterFiles.h"
 
-Box::Box(const BoxDef& def)
-    : VibratedChamber(def.chamber, std::max(def.half_x, def.half_y)), xsize0_(def.half_x), ysize0_(def.half_y), xsize_(0.0),
+Box::Box(const BoxDef& def, MapStart maps)
+    : VibratedChamber(def.chamber, std::max(def.half_x, def.half_y), maps), xsize0_(def.half_x), ysize0_(def.half_y), xsize_(0.0),
       ysize_(0.0), col_swx_(0), col_swy_(0), xcells_(def.cells_x), ycells_(def.cells_y),
       source_(def.source) {
   openRecords();
@@ -118,6 +118,16 @@ void Box::collide(const double* r, double* v) {
     default:
       break;
   }
+}
+
+void Box::captureWalls(std::int64_t walls[2]) const {
+  walls[0] = col_swx_;
+  walls[1] = col_swy_;
+}
+
+void Box::restoreWalls(const std::int64_t walls[2]) {
+  col_swx_ = walls[0];
+  col_swy_ = walls[1];
 }
 
 void Box::reset() {

@@ -14,8 +14,9 @@
 // Impact codes: 1 base, 2 a wall normal to x, 3 a wall normal to y, 4 top.
 class Box : public VibratedChamber<Stats2Dxy, 4> {
  public:
-  // Opens the impact maps when they are on.
-  explicit Box(const BoxDef& def);
+  // Opens the impact maps when they are on, unless they are to be
+  // continued (MapStart).
+  explicit Box(const BoxDef& def, MapStart maps = MapStart::kEmpty);
   // Reads the file first (a bad file ends the process with "Error reading <filename>").
   explicit Box(const char* filename);
   ~Box() override;
@@ -35,15 +36,18 @@ class Box : public VibratedChamber<Stats2Dxy, 4> {
 
   double xsize0() const { return xsize0_; }
   double ysize0() const { return ysize0_; }
-  int wallImpacts() const override { return col_swx_ + col_swy_; }
+  std::int64_t wallImpacts() const override { return col_swx_ + col_swy_; }
 
  protected:
+  void captureWalls(std::int64_t walls[2]) const override;
+  void restoreWalls(const std::int64_t walls[2]) override;
+
   double xsize0_;  // half inner width along x: walls at x = +-xsize0_
   double ysize0_;  // half inner width along y
   double xsize_;   // xsize0_ - diam/2: the largest |x| of a sphere centre
   double ysize_;   // ysize0_ - diam/2
-  int col_swx_;    // impacts on the walls normal to x since the last reset
-  int col_swy_;    // impacts on the walls normal to y
+  std::int64_t col_swx_;  // impacts on the walls normal to x since the last reset
+  std::int64_t col_swy_;  // impacts on the walls normal to y
   int xcells_;     // histogram cells along x
   int ycells_;     // histogram cells along y
 

@@ -32,7 +32,9 @@ void drawBox(float x0, float x1, float y0, float y1, float z0, float z1, unsigne
 
 BoxFGL::BoxFGL(const BoxDef& def, const BoxDrawDef& draw) : Box(def) { useDrawing(draw); }
 
-BoxFGL::BoxFGL(const char* ini, const char* iniGL) : Box(ini) {
+BoxFGL::BoxFGL(const char* ini, const char* iniGL) : BoxFGL(readBoxDef(ini), iniGL) {}
+
+BoxFGL::BoxFGL(const BoxDef& def, const char* iniGL) : Box(def) {
   useDrawing(readBoxDrawDef(iniGL));
 }
 

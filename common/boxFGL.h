@@ -20,6 +20,8 @@ class BoxFGL : public Box, public InterfaceFGL {
   // Builds the box from ini, then reads iniGL; a bad file ends the process
   // with "Error reading <iniGL>".
   BoxFGL(const char* ini, const char* iniGL);
+  // Builds the box from its definition, then reads iniGL.
+  BoxFGL(const BoxDef& def, const char* iniGL);
   ~BoxFGL() override {}
 
   void draw() const override;

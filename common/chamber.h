@@ -2,7 +2,10 @@
 #define CHAMBER_H
 
 #include <cmath>
+#include <cstdint>
 #include <limits>
+
+struct RunRecord;
 
 // The smallest relative speed with which a sphere leaves the base, or two
 // spheres part, when the parameter files do not give it: the speed a sphere
@@ -32,9 +35,9 @@ inline double defaultMinRebound(double gravity, double diam) {
 // change of vertical velocity at base and top impacts, the kinetic energy
 // the shot gained at each kind of surface, negative where it lost).
 struct ImpactTotals {
-  long base_impacts = 0;
-  long wall_impacts = 0;
-  long top_impacts = 0;
+  std::int64_t base_impacts = 0;
+  std::int64_t wall_impacts = 0;
+  std::int64_t top_impacts = 0;
   double impulse_base = 0.0;
   double impulse_top = 0.0;
   double energy_base = 0.0;
@@ -109,6 +112,15 @@ class Chamber {
     lo[2] = baseHeight();
     hi[2] = std::numeric_limits<double>::infinity();
   }
+  // What a run record keeps of the chamber: the base's height and
+  // direction, the pending impact, the counters, running totals and
+  // histogram sums, the impact maps' sizes. restore puts it back (the
+  // chamber's sphere diameter already given), truncates the impact maps to
+  // the recorded sizes and appends to them from then on; false for a record
+  // the chamber cannot take (histograms of other cells). A chamber that
+  // keeps none of it records and restores nothing.
+  virtual void capture(RunRecord&) const {}
+  virtual bool restore(const RunRecord&) { return true; }
 };
 
 #endif

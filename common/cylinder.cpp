@@ -10,8 +10,8 @@ namespace {
 const double kPi = 3.141592653589793;
 }  // namespace
 
-Cylinder::Cylinder(const CylinderDef& def)
-    : VibratedChamber(def.chamber, def.radius), radius0_(def.radius), radius_(0.0), radius2_(0.0),
+Cylinder::Cylinder(const CylinderDef& def, MapStart maps)
+    : VibratedChamber(def.chamber, def.radius, maps), radius0_(def.radius), radius_(0.0), radius2_(0.0),
       radius_inv_(0.0), vr_min_(def.wall_rebound), col_sw_(0), cells_(def.rings),
       source_(def.source) {
   openRecords();
@@ -132,6 +132,13 @@ void Cylinder::collide(const double* r, double* v) {
       break;
   }
 }
+
+void Cylinder::captureWalls(std::int64_t walls[2]) const {
+  walls[0] = col_sw_;
+  walls[1] = 0;
+}
+
+void Cylinder::restoreWalls(const std::int64_t walls[2]) { col_sw_ = walls[0]; }
 
 void Cylinder::reset() {
   col_sw_ = 0;

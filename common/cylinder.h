@@ -15,8 +15,9 @@
 // Impact codes: 1 base, 2 side wall, 3 top.
 class Cylinder : public VibratedChamber<Stats2Dr, 3> {
  public:
-  // Opens the impact maps when they are on.
-  explicit Cylinder(const CylinderDef& def);
+  // Opens the impact maps when they are on, unless they are to be
+  // continued (MapStart).
+  explicit Cylinder(const CylinderDef& def, MapStart maps = MapStart::kEmpty);
   // Reads the file first (a bad file ends the process with "Error reading <filename>").
   explicit Cylinder(const char* filename);
   ~Cylinder() override;
@@ -35,15 +36,18 @@ class Cylinder : public VibratedChamber<Stats2Dr, 3> {
   void reset() override;
 
   double radius0() const { return radius0_; }
-  int wallImpacts() const override { return col_sw_; }
+  std::int64_t wallImpacts() const override { return col_sw_; }
 
  protected:
+  void captureWalls(std::int64_t walls[2]) const override;
+  void restoreWalls(const std::int64_t walls[2]) override;
+
   double radius0_;     // inner radius of the wall
   double radius_;      // radius0_ - diam/2: the largest distance of a centre from the axis
   double radius2_;     // radius_^2
   double radius_inv_;  // 1/radius_
   double vr_min_;      // the smallest radial speed with which a sphere leaves the wall
-  int col_sw_;         // impacts on the side wall since the last reset
+  std::int64_t col_sw_;  // impacts on the side wall since the last reset
   int cells_;          // rings of both histograms
 
  private:

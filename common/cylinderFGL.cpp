@@ -8,7 +8,9 @@ CylinderFGL::CylinderFGL(const CylinderDef& def, const CylinderDrawDef& draw) : 
   useDrawing(draw);
 }
 
-CylinderFGL::CylinderFGL(const char* ini, const char* iniGL) : Cylinder(ini) {
+CylinderFGL::CylinderFGL(const char* ini, const char* iniGL) : CylinderFGL(readCylinderDef(ini), iniGL) {}
+
+CylinderFGL::CylinderFGL(const CylinderDef& def, const char* iniGL) : Cylinder(def) {
   useDrawing(readCylinderDrawDef(iniGL));
 }
 

@@ -16,6 +16,8 @@ class CylinderFGL : public Cylinder, public InterfaceFGL {
   // Builds the cylinder from ini, then reads iniGL; a bad file ends the
   // process with "Error reading <iniGL>".
   CylinderFGL(const char* ini, const char* iniGL);
+  // Builds the cylinder from its definition, then reads iniGL.
+  CylinderFGL(const CylinderDef& def, const char* iniGL);
   ~CylinderFGL() override {}
 
   void draw() const override;

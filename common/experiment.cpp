@@ -8,6 +8,7 @@
 #include "fastEngine.h"
 #include "lifecycle.h"
 #include "par.h"
+#include "runRecord.h"
 #include "shot.h"
 #include "stopSignals.h"
 #include "timer.h"
@@ -41,7 +42,19 @@ constexpr long kStalledEventsPerSphere = 100;
 // ends the run, at the cost of one test of the counter per event.
 constexpr int kCheckEvery = 4096;
 
-bool checkDue(int events) { return (events & (kCheckEvery - 1)) == 0; }
+bool checkDue(std::int64_t events) { return (events & (kCheckEvery - 1)) == 0; }
+
+// The state file a run is continued from: the one written with its record.
+constexpr const char* kStateFile = "state.out";
+
+// Steps of length step to cover a span: the first whole k with k step >=
+// span, where a k step short of the span by no more than the rounding of
+// the span (and of the division) counts as reaching it.
+std::int64_t stepsToCover(double span, double step) {
+  if (!(span > 0.0)) return 0;
+  const double steps = std::ceil(span / step * (1.0 - 1e-12));
+  return steps < 4e18 ? static_cast<std::int64_t>(steps) : static_cast<std::int64_t>(4e18);
+}
 
 #ifdef SHOTSIM_CHECK_CONTAINMENT
 constexpr bool kCheckContainmentByDefault = true;
@@ -74,23 +87,31 @@ bool Experiment::engineNamed(const std::string& name, Engine& engine) {
 }
 
 Experiment::Experiment(const Program& program, Shot& shot, Chamber& chamber, const Par& par,
-                       Engine engine)
+                       Engine engine, const RunRecord* resume)
     : program_(program),
       shot_(shot),
       chamber_(chamber),
       ncolmax_(par.ncolmax()),
       events_(0),
+      steps_(0),
+      step_left_(0.0),
+      step_origin_(0.0),
       restart_file_(par.restartFile() != nullptr ? par.restartFile() : ""),
       tstep_(par.tStep()),
       tmax_(par.tMax()),
       tnext_(0.0),
       tfull_(0.0),
       monitor_(nullptr),
+      mid_step_(false),
       guard_(stalledStep(par.tStep(), chamber),
              kStalledEventsBase + kStalledEventsPerSphere * shot.n()),
       fast_(engine == Engine::kFast ? new FastEngine(shot, chamber) : nullptr),
       trace_(nullptr),
       check_containment_(kCheckContainmentByDefault) {
+  if (resume != nullptr) {
+    this->resume(*resume);
+    return;
+  }
   if (program_.run_start == RunStart::kStateFileEveryRun) {
     reset();
     return;
@@ -110,6 +131,9 @@ Experiment::Experiment(const Program& program, Shot& shot, Chamber& chamber, con
 void Experiment::reset() {
   tfull_ = 0.0;
   events_ = 0;
+  steps_ = 0;
+  step_left_ = 0.0;
+  step_origin_ = 0.0;
   chamber_.reset();
   shot_.set(chamber_);
   if (program_.run_start == RunStart::kStateFileEveryRun && !restart_file_.empty()) {
@@ -152,6 +176,45 @@ bool Experiment::shotInReach() const {
   return true;
 }
 
+// Nothing is predicted anew for the reference loop: its predictions come
+// back as they were, decremented by every step since they were made, so
+// that the next events are those the uninterrupted run carries out.
+void Experiment::resume(const RunRecord& record) {
+  shot_.set(chamber_);
+  if (!readStateFile(kStateFile)) return;
+  if (!chamber_.restore(record) || !shot_.restore(record) ||
+      (!fast_ && !record.has_predictions)) {
+    std::cerr << "Error reading " << RunRecord::kFile << std::endl;
+    lifecycle::fail();
+    return;
+  }
+  events_ = record.events;
+  steps_ = record.steps;
+  step_left_ = record.step_left;
+  step_origin_ = record.step_origin;
+  tfull_ = record.time;
+  guard_.restore(record.stalled_events);
+  if (fast_) {
+    fast_->start();
+    tnext_ = fast_->timeToNextEvent();
+  } else {
+    tnext_ = record.predictions.next_event;
+  }
+}
+
+void Experiment::capture(RunRecord& record) const {
+  record.engine = fast_ ? "fast" : "reference";
+  record.time = tfull_;
+  record.steps = steps_;
+  record.step_left = step_left_;
+  record.step_origin = step_origin_;
+  record.events = events_;
+  record.stalled_events = guard_.count();
+  chamber_.capture(record);
+  shot_.capture(record, !fast_);
+  if (!fast_) record.predictions.next_event = tnext_;
+}
+
 void Experiment::predictFirstEvent() {
   if (fast_) {
     fast_->start();
@@ -168,8 +231,10 @@ void Experiment::predictFirstEvent() {
 }
 
 void Experiment::makeStep(double tstep) {
+  mid_step_ = true;
   if (fast_) {
     makeFastStep(tstep);
+    mid_step_ = false;
     return;
   }
   while (tstep > tnext_) {
@@ -196,7 +261,11 @@ void Experiment::makeStep(double tstep) {
     if (checkDue(events_)) {
       if (!std::isfinite(tnext_) || !std::isfinite(tstep)) reportLostClock();
       // The step ends here, at the event just carried out.
-      if (stopSignals::received() != 0) return;
+      if (stopSignals::received() != 0) {
+        step_left_ = tstep;
+        mid_step_ = false;
+        return;
+      }
     }
   }
   if (std::isnan(tnext_)) reportLostClock();
@@ -204,6 +273,7 @@ void Experiment::makeStep(double tstep) {
   shot_.advance(chamber_.gravity(), tstep);
   tnext_ -= tstep;
   tfull_ += tstep;
+  mid_step_ = false;
   if (check_containment_) checkContainment();
 }
 
@@ -230,6 +300,8 @@ void Experiment::makeFastStep(double tstep) {
         fast_->endStep(reached);
         tfull_ = start + (reached - begin);
         tnext_ = fast_->timeToNextEvent();
+        step_left_ = end - reached;
+        mid_step_ = false;
         return;
       }
     }
@@ -282,10 +354,32 @@ void Experiment::fullRun() {
   // A step longer than the time limit would run on far past it: the run is
   // then one step, to the limit.
   const double step = tmax_ > 0.0 && tstep_ > tmax_ ? tmax_ : tstep_;
+  // The time at which the counting of steps began: the start of the run,
+  // unless steps of another length were made before (kept while a step is
+  // unfinished: the time is then inside it).
+  if (step_left_ == 0.0) step_origin_ = tfull_ - static_cast<double>(steps_) * step;
+  const double origin = step_origin_;
+  const std::int64_t steps = stepsToCover(tmax_ - origin, step);
+  // A step a stop signal ended early (in a run continued from it) is made
+  // whole first, from where it ended, as the uninterrupted run makes it.
+  if (step_left_ > 0.0 && stopSignals::received() == 0) {
+    const double left = step_left_;
+    step_left_ = 0.0;
+    makeStep(left);
+    if (step_left_ == 0.0) {
+      ++steps_;
+      tfull_ = origin + static_cast<double>(steps_) * step;
+      if (monitor_ != nullptr) monitor_->continueRun(*this);
+    }
+  }
   // A stop signal (even one during start-up) ends the run before the next
   // step, as the monitor does after a step.
-  while ((eventCount() < ncolmax_ || tfull_ < tmax_) && stopSignals::received() == 0) {
+  while ((events_ < ncolmax_ || steps_ < steps) && step_left_ == 0.0 &&
+         stopSignals::received() == 0) {
     makeStep(step);
+    if (step_left_ > 0.0) break;  // ended early by a stop signal
+    ++steps_;
+    tfull_ = origin + static_cast<double>(steps_) * step;
     if (monitor_ != nullptr && !monitor_->continueRun(*this)) break;
   }
   if (monitor_ != nullptr) monitor_->runEnded(*this);

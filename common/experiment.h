@@ -2,6 +2,7 @@
 #define EXPERIMENT_H
 
 #include <cmath>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -14,6 +15,7 @@ class Experiment;
 class FastEngine;
 class Par;
 class Shot;
+struct RunRecord;
 
 // Watches a batch run from outside: fullRun asks it after every step whether
 // to go on, and tells it when the loop has ended.
@@ -48,6 +50,8 @@ class CollapseGuard {
   }
   void clear() { count_ = 0; }
   long count() const { return count_; }
+  // Takes up the count of a run that is continued.
+  void restore(long count) { count_ = count; }
 
  private:
   double min_step_;
@@ -61,6 +65,12 @@ class CollapseGuard {
 // the simulated time. It also starts a run: the shot is placed at random or
 // read from the state file, and the first event predicted, as the program's
 // description says (Program::run_start).
+//
+// A run can also be continued from the run record of an earlier one and the
+// state file written with it (the batch programs' --resume): the state is
+// read back, the counters, running totals and histograms taken up, and the
+// reference loop's predictions restored as they were, so that the run goes
+// on exactly as it would have; the fast engine predicts anew from the state.
 //
 // The shot and the chamber are not owned. The window class derives from this
 // one and reads the protected members.
@@ -79,8 +89,11 @@ class Experiment {
   // false for any other name.
   static bool engineNamed(const std::string& name, Engine& engine);
 
+  // Prepares the first run, or, given a run record, continues that run from
+  // "state.out" (a state or record that does not fit ends the start-up with
+  // "Error reading <file>").
   Experiment(const Program& program, Shot& shot, Chamber& chamber, const Par& par,
-             Engine engine = Engine::kReference);
+             Engine engine = Engine::kReference, const RunRecord* resume = nullptr);
   ~Experiment();
   Experiment(const Experiment&) = delete;
   Experiment& operator=(const Experiment&) = delete;
@@ -95,7 +108,12 @@ class Experiment {
   // Steps of tStep() until both the event limit and the time limit are
   // reached (or the monitor says stop), with console messages and timing.
   // A step longer than the time limit is cut to it.
-  // Does not reset: earlier events and time count toward the limits.
+  // Does not reset: earlier events and time count toward the limits. The
+  // steps are counted: after k of them the time is k steps past the time
+  // the counting began (the run's start), and the time limit T is reached
+  // with the first k for which that is T or more, allowing for the rounding
+  // of T (5 cycles of 0.02 take 250 steps and end at 5). A step that a stop
+  // signal ended early is not counted: the run ends there.
   void fullRun();
   // Starts a new run from time zero with no events.
   void reset();
@@ -113,7 +131,14 @@ class Experiment {
   bool containmentCheck() const { return check_containment_; }
   Engine engine() const { return fast_ ? Engine::kFast : Engine::kReference; }
 
-  int eventCount() const { return events_; }
+  std::int64_t eventCount() const { return events_; }
+  // Whole steps of tStep() taken by fullRun since the last reset.
+  std::int64_t stepCount() const { return steps_; }
+  // False while a step is being made (a run that ends inside one, by an
+  // inelastic collapse, cannot be continued from its state).
+  bool atStepEnd() const { return !mid_step_; }
+  // What a run record keeps of the run, its chamber and its shot.
+  void capture(RunRecord& record) const;
   double tFull() const { return tfull_; }
   double tNext() const { return tnext_; }
   double tStep() const { return tstep_; }
@@ -126,7 +151,10 @@ class Experiment {
   Shot& shot_;
   Chamber& chamber_;
   int ncolmax_;  // event limit of fullRun
-  int events_;   // events carried out since the last reset
+  std::int64_t events_;  // events carried out since the last reset
+  std::int64_t steps_;   // steps of fullRun since the last reset
+  double step_left_;     // of a step a stop signal ended early; 0 after a whole step
+  double step_origin_;   // time at which fullRun began to count its steps
   std::string restart_file_;  // the state file runs start from; empty: random placement
   double tstep_;  // step of fullRun
   double tmax_;   // simulated-time limit of fullRun
@@ -146,6 +174,8 @@ class Experiment {
   bool shotInReach() const;
   // Tests the placement and predicts the first event.
   void predictFirstEvent();
+  // Continues the run of a record from "state.out".
+  void resume(const RunRecord& record);
   // Reports an inelastic collapse and ends the run (status 1).
   [[noreturn]] void reportCollapse() const;
   // Reports a clock that is no longer a finite number (a prediction beyond
@@ -157,6 +187,7 @@ class Experiment {
   void checkContainment();
 
   RunMonitor* monitor_;
+  bool mid_step_;
   CollapseGuard guard_;
   std::unique_ptr<FastEngine> fast_;  // null: the reference loop
   EventTrace* trace_;

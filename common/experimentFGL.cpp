@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cinttypes>
 #include <cstdio>
 #include <iostream>
 
@@ -241,7 +242,7 @@ void ExperimentFGL::showText() {
   char particles[30];
   char gravity[30];
   char time[30];
-  std::snprintf(events, sizeof events, "%ld events", static_cast<long>(eventCount()));
+  std::snprintf(events, sizeof events, "%" PRId64 " events", eventCount());
   std::snprintf(speed, sizeof speed, "speed %ld", static_cast<long>(GLspeed_));
   std::snprintf(particles, sizeof particles, "%ld particles", static_cast<long>(shot_.n()));
   std::snprintf(gravity, sizeof gravity, "g = %g", chamber_.gravity());

@@ -1,6 +1,10 @@
 #include "observables.h"
 
+#include <cinttypes>
 #include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
 
 #include "chamber.h"
 #include "shot.h"
@@ -31,7 +35,7 @@ void measureShot(const Shot& shot, double gravity, Observables& o) {
   o.energy_lost = shot.energyLost();
 }
 
-Observables observe(double t, long events, const Shot& shot, const Chamber& chamber) {
+Observables observe(double t, std::int64_t events, const Shot& shot, const Chamber& chamber) {
   Observables o;
   o.t = t;
   o.events = events;
@@ -49,7 +53,27 @@ Observables observe(double t, long events, const Shot& shot, const Chamber& cham
 }
 
 ObservablesFile::ObservablesFile(const char* filename) : file_(filename) {
-  if (file_.isOpen()) file_.stream() << "# " << columns() << '\n';
+  if (!file_.isOpen()) return;
+  const std::string header = std::string("# ") + columns() + "\n";
+  put(header.data(), header.size());
+}
+
+ObservablesFile::ObservablesFile(const char* filename, std::uint64_t bytes) : file_(filename) {
+  if (!file_.isOpen()) return;
+  std::ifstream is(filename, std::ios::binary);
+  std::vector<char> buffer(1 << 16);
+  while (is && digest_.bytes() < bytes) {
+    const std::uint64_t left = bytes - digest_.bytes();
+    is.read(buffer.data(), static_cast<std::streamsize>(
+                               left < buffer.size() ? left : buffer.size()));
+    put(buffer.data(), static_cast<std::size_t>(is.gcount()));
+  }
+  if (digest_.bytes() != bytes) file_.discard();
+}
+
+void ObservablesFile::put(const char* text, std::size_t size) {
+  file_.stream().write(text, static_cast<std::streamsize>(size));
+  digest_.add(text, size);
 }
 
 const char* ObservablesFile::columns() {
@@ -61,11 +85,12 @@ const char* ObservablesFile::columns() {
 void ObservablesFile::write(const Observables& o) {
   // 17 significant digits: every double reads back exactly.
   char row[640];
-  std::snprintf(row, sizeof row,
-                "%.17g %ld %ld %ld %ld %ld %.17g %.17g %.17g %.17g %.17g %.17g %.17g %.17g "
+  const int length = std::snprintf(row, sizeof row,
+                "%.17g %" PRId64 " %" PRId64 " %" PRId64 " %" PRId64 " %" PRId64
+                " %.17g %.17g %.17g %.17g %.17g %.17g %.17g %.17g "
                 "%.17g %.17g %.17g %.17g %.17g %.17g\n",
                 o.t, o.events, o.collisions, o.base_impacts, o.wall_impacts, o.top_impacts,
                 o.ke, o.ke_x, o.ke_y, o.ke_z, o.pe, o.z_com, o.p_z, o.l_z, o.impulse_base,
                 o.impulse_top, o.energy_base, o.energy_wall, o.energy_top, o.energy_lost);
-  file_.stream() << row;
+  put(row, static_cast<std::size_t>(length));
 }

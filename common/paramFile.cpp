@@ -1,8 +1,11 @@
 #include "paramFile.h"
 
 #include <cctype>
+#include <cerrno>
+#include <climits>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <limits>
 
@@ -90,8 +93,10 @@ void ParamFile::read(const ParamTable& table) {
   endLine();
 }
 
-void ParamFile::require(bool condition) {
-  if (!condition) valid_ = false;
+void ParamFile::require(bool condition, const std::string& note) {
+  if (condition) return;
+  valid_ = false;
+  note_ = note;
 }
 
 bool ParamFile::close() {
@@ -108,6 +113,86 @@ void ParamFile::reportFailure() const {
     trial_->failed_ = true;
     return;
   }
-  std::cerr << "Error reading " << name_ << std::endl;
+  std::cerr << "Error reading " << name_ << note_ << std::endl;
   lifecycle::exitNow(1);
+}
+
+const ParamField* findField(const ParamTable& table, const std::string& key) {
+  for (const ParamField& field : table) {
+    if (field.key == key) return &field;
+  }
+  return nullptr;
+}
+
+int placeOnLine(const ParamTable& table, std::size_t index) {
+  // The fields of one file share the key's first part ("box." of box.ini):
+  // a table may join several files.
+  const std::string& key = table[index].key;
+  const std::string file = key.substr(0, key.find('.') + 1);
+  int place = 1;
+  for (std::size_t k = 0; k < index; ++k) {
+    if (table[k].line == table[index].line && table[k].key.compare(0, file.size(), file) == 0) {
+      ++place;
+    }
+  }
+  return place;
+}
+
+const char* fieldKind(const ParamField& field) {
+  if (field.integer != nullptr) return "integer";
+  if (field.real != nullptr) return "real";
+  return "word";
+}
+
+std::string fieldText(const ParamField& field) {
+  if (field.integer != nullptr) return std::to_string(*field.integer);
+  if (field.real != nullptr) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.17g", *field.real);
+    return text;
+  }
+  return *field.word;
+}
+
+bool setField(const ParamField& field, const std::string& whole) {
+  // White space around the value is allowed, as in a file.
+  const char* const space = " \t\n\r\v\f";
+  const std::size_t first = whole.find_first_not_of(space);
+  if (first == std::string::npos) return false;
+  const std::string text = whole.substr(first, whole.find_last_not_of(space) + 1 - first);
+  const char* begin = text.c_str();
+  char* end = nullptr;
+  errno = 0;
+  if (field.integer != nullptr) {
+    const char* digits = (*begin == '-' || *begin == '+') ? begin + 1 : begin;
+    if (*digits < '0' || *digits > '9') return false;
+    const long value = std::strtol(begin, &end, 10);
+    if (errno != 0 || *end != '\0' || value < INT_MIN || value > INT_MAX) return false;
+    *field.integer = static_cast<int>(value);
+    return true;
+  }
+  if (field.real != nullptr) {
+    const double value = std::strtod(begin, &end);
+    // strtod also reads "inf", "nan" and hexadecimal numbers: none is a
+    // value of a parameter file.
+    const bool decimal = text.find_first_of("xXnN") == std::string::npos;
+    // A number below the smallest normal double is kept as the subnormal it
+    // rounds to (the definition's check refuses what it cannot use); one
+    // that rounds to zero or beyond the largest double is no value.
+    const bool range = errno == 0 || (value != 0.0 && std::isfinite(value));
+    if (*end != '\0' || !decimal || !range || !std::isfinite(value)) return false;
+    *field.real = value;
+    return true;
+  }
+  if (text.find_first_of(" \t\n\r\v\f") != std::string::npos) return false;
+  *field.word = text;
+  return true;
+}
+
+std::vector<std::pair<std::string, std::string>> tableValues(const ParamTable& table) {
+  std::vector<std::pair<std::string, std::string>> values;
+  for (const ParamField& field : table) {
+    if (fieldInUse(field)) values.emplace_back(field.key, fieldText(field));
+  }
+  return values;
 }

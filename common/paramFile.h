@@ -3,6 +3,7 @@
 
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 // One value of a parameter file, as the table of the file's layout lists it
@@ -15,8 +16,34 @@ struct ParamField {
   std::string* word = nullptr;
   const int* when = nullptr;     // read only when *when is non-zero; null: always
   bool optional = false;         // a real on a last line a file may leave out (readOptional)
+  // A resumed run must hold the value its run record holds (false for the
+  // limits of a run and for what only places the shot or starts the base).
+  bool same_on_resume = true;
 };
 using ParamTable = std::vector<ParamField>;
+
+// The field of a key in a table; null when the table has none.
+const ParamField* findField(const ParamTable& table, const std::string& key);
+// The place of table[index] among the values of its line, from 1.
+int placeOnLine(const ParamTable& table, std::size_t index);
+// The kind of a field's value: "integer", "real" or "word".
+const char* fieldKind(const ParamField& field);
+// A field's value as text: an integer in decimal, a real with the 17
+// significant digits that give the same double back, a word as it is.
+std::string fieldText(const ParamField& field);
+// Sets a field from text, all of which (white space around it aside) must
+// be one value of its kind: an
+// integer is an optional sign and decimal digits within the range of an
+// int; a real is a finite number in the usual decimal notation; a word is
+// text without white space. False, with the field unchanged, otherwise.
+bool setField(const ParamField& field, const std::string& text);
+// Whether the file holds the field (a word read only with a non-zero flag
+// does not when the flag is 0).
+inline bool fieldInUse(const ParamField& field) {
+  return field.when == nullptr || *field.when != 0;
+}
+// The values in use of a table, key by key, as fieldText writes them.
+std::vector<std::pair<std::string, std::string>> tableValues(const ParamTable& table);
 
 // The one reading convention of every parameter file.
 //
@@ -77,8 +104,9 @@ class ParamFile {
   // its last value. Optional values (ParamField::optional) come last.
   void read(const ParamTable& table);
 
-  // Marks the file as bad when a value read is outside its physical range.
-  void require(bool condition);
+  // Marks the file as bad when a value read is outside its physical range;
+  // a note (" with --set box.amplitude=-1") then ends the message.
+  void require(bool condition, const std::string& note = std::string());
 
   // Reports a failure and ends the process (under a trial: records it and
   // returns false); otherwise closes the file and returns true.
@@ -98,6 +126,7 @@ class ParamFile {
 
   std::ifstream is_;
   std::string name_;
+  std::string note_;  // ends the failure message
   bool valid_;
 };
 

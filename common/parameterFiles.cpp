@@ -1,8 +1,5 @@
 #include "parameterFiles.h"
 
-#include <cmath>
-#include <cstdio>
-#include <sstream>
 
 namespace {
 
@@ -32,6 +29,13 @@ ParamField word(const std::string& key, int line, std::string& value, const int&
   return f;
 }
 
+// A value a resumed run may change: it only places the shot or starts the
+// base at time zero, or it is a limit of the run.
+ParamField mayChange(ParamField f) {
+  f.same_on_resume = false;
+  return f;
+}
+
 // The two values of a restitution law on one line.
 void addSurface(ParamTable& t, const std::string& key, int line, RestitutionDef& r) {
   t.push_back(real(key + ".restitution", line, r.coefficient));
@@ -52,8 +56,8 @@ void addMotionAndSurfaces(ParamTable& t, const std::string& file, ChamberDef& c)
 // The shared lines after the chamber's own: tolerance, base start, maps.
 void addStartAndMaps(ParamTable& t, const std::string& file, int line, ChamberDef& c) {
   t.push_back(real(file + ".tolerance", line, c.tolerance));
-  t.push_back(real(file + ".base_start", line + 1, c.base_start));
-  t.push_back(integer(file + ".base_direction", line + 1, c.base_direction));
+  t.push_back(mayChange(real(file + ".base_start", line + 1, c.base_start)));
+  t.push_back(mayChange(integer(file + ".base_direction", line + 1, c.base_direction)));
   t.push_back(integer(file + ".maps", line + 2, c.maps));
 }
 
@@ -63,20 +67,24 @@ void addColour(ParamTable& t, const std::string& key, int line, double* rgba, in
   for (int k = 0; k < n; ++k) t.push_back(real(key + names[k], line, rgba[k]));
 }
 
-// The whole text as one value, white space around it allowed.
-template <class T>
-bool parseWhole(const std::string& text, T& value) {
-  std::istringstream is(text);
-  return static_cast<bool>(is >> value) && (is >> std::ws).eof();
-}
-
-// Reads the file through the table of a fresh definition and refuses it
-// unless the definition is valid.
+// Reads the file through the table of a fresh definition, sets the values
+// the settings give for its keys, and refuses it unless the definition is
+// valid. A setting whose text is no value of its key's kind is refused like
+// a value of the file (the batch programs check the settings before).
 template <class Def, class MakeTable>
-Def read(const char* filename, Def def, MakeTable make_table) {
+Def read(const char* filename, Def def, MakeTable make_table, const ParamSettings& settings) {
   ParamFile file(filename);
-  file.read(make_table(def));
-  file.require(isValid(def));
+  const ParamTable table = make_table(def);
+  file.read(table);
+  std::string note;
+  bool set = true;
+  for (const ParamSetting& s : settings) {
+    const ParamField* field = findField(table, s.key);
+    if (field == nullptr) continue;
+    set = setField(*field, s.value) && set;
+    note += (note.empty() ? " with --set " : " ") + s.key + "=" + s.value;
+  }
+  file.require(set && isValid(def), note);
   file.close();
   return def;
 }
@@ -84,19 +92,19 @@ Def read(const char* filename, Def def, MakeTable make_table) {
 }  // namespace
 
 ParamTable runTable(RunDef& d) {
-  return {integer("par.restart", 1, d.restart),
-          word("par.state_file", 1, d.state_file, d.restart),
+  return {mayChange(integer("par.restart", 1, d.restart)),
+          mayChange(word("par.state_file", 1, d.state_file, d.restart)),
           real("par.step", 2, d.step),
-          integer("par.event_limit", 3, d.event_limit),
-          real("par.time_limit", 4, d.time_limit)};
+          mayChange(integer("par.event_limit", 3, d.event_limit)),
+          mayChange(real("par.time_limit", 4, d.time_limit))};
 }
 
 ParamTable shotTable(ShotDef& d) {
   ParamTable t{integer("shot.count", 1, d.count),
                real("shot.diameter", 1, d.diameter),
-               real("shot.packing", 2, d.packing),
-               real("shot.temperature", 2, d.temperature),
-               real("shot.spin", 2, d.spin)};
+               mayChange(real("shot.packing", 2, d.packing)),
+               mayChange(real("shot.temperature", 2, d.temperature)),
+               mayChange(real("shot.spin", 2, d.spin))};
   addSurface(t, "shot", 3, d.restitution);
   t.push_back(real("shot.tolerance", 4, d.tolerance));
   t.push_back(optionalReal("shot.rebound", 5, d.rebound));
@@ -171,75 +179,88 @@ std::string formatParamFile(const ParamTable& table) {
       line = field.line;
       separator = "";
     }
-    if (field.when != nullptr && *field.when == 0) continue;
+    if (!fieldInUse(field)) continue;
     text += separator;
     separator = " ";
-    if (field.integer != nullptr) {
-      text += std::to_string(*field.integer);
-    } else if (field.real != nullptr) {
-      char number[32];
-      std::snprintf(number, sizeof number, "%.17g", *field.real);
-      text += number;
-    } else {
-      text += *field.word;
-    }
+    text += fieldText(field);
   }
   return text + "\n";
 }
 
 bool setParam(const ParamTable& table, const std::string& key, const std::string& text) {
-  for (const ParamField& field : table) {
-    if (field.key != key) continue;
-    if (field.integer != nullptr) {
-      int value = 0;
-      if (!parseWhole(text, value)) return false;
-      *field.integer = value;
-    } else if (field.real != nullptr) {
-      double value = 0.0;
-      if (!parseWhole(text, value) || !std::isfinite(value)) return false;
-      *field.real = value;
-    } else {
-      std::string value;
-      if (!parseWhole(text, value)) return false;
-      *field.word = value;
-    }
-    return true;
-  }
-  return false;
+  const ParamField* field = findField(table, key);
+  return field != nullptr && setField(*field, text);
 }
 
-RunDef readRunDef(const char* filename) { return read(filename, RunDef{}, runTable); }
+RunDef readRunDef(const char* filename, const ParamSettings& settings) {
+  return read(filename, RunDef{}, runTable, settings);
+}
 
-ShotDef readShotDef(const char* filename) {
+ShotDef readShotDef(const char* filename, const ParamSettings& settings) {
   ShotDef def;
   def.source = filename;
-  return read(filename, def, shotTable);
+  return read(filename, def, shotTable, settings);
 }
 
-BoxDef readBoxDef(const char* filename) {
+BoxDef readBoxDef(const char* filename, const ParamSettings& settings) {
   BoxDef def;
   def.source = filename;
-  return read(filename, def, boxTable);
+  return read(filename, def, boxTable, settings);
 }
 
-CylinderDef readCylinderDef(const char* filename) {
+CylinderDef readCylinderDef(const char* filename, const ParamSettings& settings) {
   CylinderDef def;
   def.source = filename;
-  return read(filename, def, cylinderTable);
+  return read(filename, def, cylinderTable, settings);
 }
 
+RunDef readRunDef(const char* filename) { return readRunDef(filename, {}); }
+ShotDef readShotDef(const char* filename) { return readShotDef(filename, {}); }
+BoxDef readBoxDef(const char* filename) { return readBoxDef(filename, {}); }
+CylinderDef readCylinderDef(const char* filename) { return readCylinderDef(filename, {}); }
+
 ShotDrawDef readShotDrawDef(const char* filename) {
-  return read(filename, ShotDrawDef{}, shotDrawTable);
+  return read(filename, ShotDrawDef{}, shotDrawTable, {});
 }
 
 BoxDrawDef readBoxDrawDef(const char* filename) {
-  return read(filename, BoxDrawDef{}, boxDrawTable);
+  return read(filename, BoxDrawDef{}, boxDrawTable, {});
 }
 
 CylinderDrawDef readCylinderDrawDef(const char* filename) {
-  return read(filename, CylinderDrawDef{}, cylinderDrawTable);
+  return read(filename, CylinderDrawDef{}, cylinderDrawTable, {});
 }
 
 ViewDef readViewDef(const char* filename, bool with_angles) {
-  return read(filename, ViewDef{}, [with_angles](ViewDef& d) { return viewTable(d, with_angles); });
+  return read(filename, ViewDef{}, [with_angles](ViewDef& d) { return viewTable(d, with_angles); },
+              {});
+}
+
+ParamTable simulationTable(SimulationDefs& defs, ChamberKind chamber) {
+  ParamTable table = runTable(defs.run);
+  for (ParamTable part : {shotTable(defs.shot), chamber == ChamberKind::kBox
+                                                    ? boxTable(defs.box)
+                                                    : cylinderTable(defs.cylinder)}) {
+    table.insert(table.end(), part.begin(), part.end());
+  }
+  return table;
+}
+
+SimulationDefs readSimulationDefs(const Program& program, const ParamSettings& settings) {
+  SimulationDefs defs;
+  defs.run = readRunDef("ini/par.ini", settings);
+  defs.shot = readShotDef("ini/shot.ini", settings);
+  if (program.chamber == ChamberKind::kBox) {
+    defs.box = readBoxDef(program.chamber_file, settings);
+  } else {
+    defs.cylinder = readCylinderDef(program.chamber_file, settings);
+  }
+  return defs;
+}
+
+bool checkSetting(ChamberKind chamber, const ParamSetting& setting) {
+  SimulationDefs scratch;
+  const ParamTable table = simulationTable(scratch, chamber);
+  const ParamField* field = findField(table, setting.key);
+  return field != nullptr && setField(*field, setting.value);
 }

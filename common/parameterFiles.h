@@ -2,9 +2,11 @@
 #define PARAMETERFILES_H
 
 #include <string>
+#include <vector>
 
 #include "definitions.h"
 #include "paramFile.h"
+#include "program.h"
 
 // The parameter files and their definitions: one table per file of its
 // layout (each value's key, line and place in the definition), and one
@@ -37,8 +39,25 @@ std::string formatParamFile(const ParamTable& table);
 // changed, for an unknown key or a text that is no such value.
 bool setParam(const ParamTable& table, const std::string& key, const std::string& text);
 
-RunDef readRunDef(const char* filename);
+// A value given by its key for one run, in place of the file's
+// ("--set box.amplitude=0.7" of the batch programs).
+struct ParamSetting {
+  std::string key;
+  std::string value;
+};
+using ParamSettings = std::vector<ParamSetting>;
+
+// Each reader sets the values the settings give for keys of its file, in
+// their order (the last of one key wins), after reading the file and before
+// the definition is checked; a definition refused with settings names them
+// after the file ("Error reading ini/box.ini with --set box.amplitude=-1").
+RunDef readRunDef(const char* filename, const ParamSettings& settings);
+ShotDef readShotDef(const char* filename, const ParamSettings& settings);
 // The shot's and the chamber's definitions keep the file's name as their source.
+BoxDef readBoxDef(const char* filename, const ParamSettings& settings);
+CylinderDef readCylinderDef(const char* filename, const ParamSettings& settings);
+// The files as they are.
+RunDef readRunDef(const char* filename);
 ShotDef readShotDef(const char* filename);
 BoxDef readBoxDef(const char* filename);
 CylinderDef readCylinderDef(const char* filename);
@@ -47,5 +66,23 @@ BoxDrawDef readBoxDrawDef(const char* filename);
 CylinderDrawDef readCylinderDrawDef(const char* filename);
 // Without the angles line, turn and tilt keep the values of ViewDef.
 ViewDef readViewDef(const char* filename, bool with_angles);
+
+// What a simulation is built from: the run, the shot and the program's
+// chamber (the other chamber's definition keeps its defaults).
+struct SimulationDefs {
+  RunDef run;
+  ShotDef shot;
+  BoxDef box;
+  CylinderDef cylinder;
+};
+
+// The keys of a simulation's files in the order they are read: ini/par.ini,
+// ini/shot.ini, then the box's or the cylinder's file.
+ParamTable simulationTable(SimulationDefs& defs, ChamberKind chamber);
+// Reads the three files in that order with the settings.
+SimulationDefs readSimulationDefs(const Program& program, const ParamSettings& settings);
+// True when a setting names a key of the simulation's files and its text is
+// a value of that key's kind.
+bool checkSetting(ChamberKind chamber, const ParamSetting& setting);
 
 #endif

@@ -175,3 +175,40 @@ void ProfileAccumulator::write(std::ostream& os) const {
     }
   }
 }
+
+ProfileSums ProfileAccumulator::sums() const {
+  ProfileSums s;
+  s.bins = static_cast<long>(sums_.size());
+  s.samples = samples_;
+  s.spheres = spheres_;
+  for (std::size_t i = 0; i < sums_.size(); ++i) {
+    const Sums& b = sums_[i];
+    if (b.count == 0.0) continue;
+    ProfileSums::Bin bin{static_cast<long>(i), b.count, {b.v[0], b.v[1], b.v[2]},
+                         {b.v2[0], b.v2[1], b.v2[2]}};
+    s.used.push_back(bin);
+  }
+  return s;
+}
+
+bool ProfileAccumulator::restore(const ProfileSums& s) {
+  if (s.bins != static_cast<long>(sums_.size()) || s.samples.size() != samples_.size() ||
+      s.spheres.size() != spheres_.size()) {
+    return false;
+  }
+  for (const ProfileSums::Bin& bin : s.used) {
+    if (bin.index < 0 || bin.index >= s.bins) return false;
+  }
+  std::fill(sums_.begin(), sums_.end(), Sums());
+  for (const ProfileSums::Bin& bin : s.used) {
+    Sums& b = sums_[static_cast<std::size_t>(bin.index)];
+    b.count = bin.count;
+    for (int a = 0; a < 3; ++a) {
+      b.v[a] = bin.v[a];
+      b.v2[a] = bin.v2[a];
+    }
+  }
+  samples_ = s.samples;
+  spheres_ = s.spheres;
+  return true;
+}

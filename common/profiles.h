@@ -4,6 +4,8 @@
 #include <iosfwd>
 #include <vector>
 
+#include "runRecord.h"
+
 class Box;
 class Cylinder;
 
@@ -68,6 +70,11 @@ class ProfileAccumulator {
   double temperature(int phase, int ring, int height, int component) const;
   // The mean of the three components' temperatures.
   double temperature(int phase, int ring, int height) const;
+
+  // The sums as a run record keeps them, and back: restore takes the sums
+  // of a grid of as many bins and phases (false, nothing changed, else).
+  ProfileSums sums() const;
+  bool restore(const ProfileSums& sums);
 
   // "profiles.dat": a first line "# " and the column names, then a row per
   // bin: phase (with more than one phase bin), z, r (in a cylinder) at the

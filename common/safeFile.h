@@ -23,13 +23,14 @@ class SafeFile {
   // Flushes and closes the temporary file and renames it onto the target.
   // Returns false, and removes the temporary file, on any failure.
   bool commit();
+  // Gives the file up: closes and removes the temporary file, leaving the
+  // target as it was; isOpen() is false from then on.
+  void discard();
 
   // Closes and removes the temporary of every SafeFile not yet committed.
   static void discardAll();
 
  private:
-  void discard();
-
   std::string target_;
   std::string temp_;
   std::ofstream os_;

@@ -5,20 +5,24 @@
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <ctime>
 #include <iostream>
 #include <limits>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
 
 #include "cellGrid.h"
 #include "chamber.h"
+#include "digest.h"
 #include "freeFlight.h"
 #include "freeSpace.h"
 #include "lifecycle.h"
 #include "parameterFiles.h"
 #include "restitution.h"
+#include "runRecord.h"
 #include "safeFile.h"
 
 namespace {
@@ -119,14 +123,34 @@ Shot::Shot(const ShotDef& def)
 Shot::Shot(const char* filename) : Shot(readShotDef(filename)) {}
 
 Shot::~Shot() {
+  // The state first, then its record with the state's size and checksum;
+  // the record is put in place only once the state is, so that a record
+  // never stands beside a state it was not written with (a reader checks
+  // the size and checksum to be sure).
   SafeFile file("state.out");
+  Digest digest;
   bool written = false;
   if (file.isOpen()) {
-    dumpState(file.stream());
-    written = file.commit();
+    dumpState(file.stream(), &digest);
+    file.stream().flush();
+    written = !file.stream().fail();
   }
+  std::unique_ptr<SafeFile> record;
+  if (written && !record_text_.empty()) {
+    record = std::make_unique<SafeFile>(RunRecord::kFile);
+    if (record->isOpen()) {
+      record->stream() << record_text_ << stateLines(digest.bytes(), digest.crc32());
+    }
+  }
+  written = written && file.commit();
   if (!written) {
+    // No temporary is left behind: the process ends here.
+    file.discard();
+    if (record) record->discard();
     std::cerr << "Error writing state.out" << std::endl;
+    lifecycle::fail();
+  } else if (record && !record->commit()) {
+    std::cerr << "Error writing " << RunRecord::kFile << std::endl;
     lifecycle::fail();
   }
   delete[] r_[0];
@@ -305,16 +329,52 @@ void Shot::readState(std::istream& is) {
   resetCollisionData();
 }
 
-void Shot::dumpState(std::ostream& os) const {
+void Shot::dumpState(std::ostream& os, Digest* digest) const {
   settle();
   std::cout << "Dumping state vector to file... " << std::flush;
+  char line[160];
   for (int i = 0; i < n_; ++i) {
     const double* r = r_[i];
     const double* v = v_[i];
-    os << r[0] << " " << r[1] << " " << r[2] << " " << v[0] << " " << v[1]
-       << " " << v[2] << std::endl;
+    const int length = std::snprintf(line, sizeof line, "%.17g %.17g %.17g %.17g %.17g %.17g\n",
+                                     r[0], r[1], r[2], v[0], v[1], v[2]);
+    os.write(line, length);
+    if (digest != nullptr) digest->add(line, static_cast<std::size_t>(length));
   }
   std::cout << "DONE" << std::endl;
+}
+
+void Shot::capture(RunRecord& record, bool predictions) const {
+  record.spheres = n_;
+  record.collisions = collision_;
+  record.energy_lost = energy_lost_;
+  record.has_predictions = predictions;
+  if (!predictions) return;
+  LoopPredictions& p = record.predictions;
+  p.chosen = chosen_;
+  p.best_time = best_time_;
+  p.chamber_impact = chamber_impact_;
+  p.times.assign(tnext_, tnext_ + n_);
+  p.partners.assign(partner_, partner_ + n_);
+}
+
+bool Shot::restore(const RunRecord& record) {
+  if (record.spheres != n_) return false;
+  collision_ = record.collisions;
+  energy_lost_ = record.energy_lost;
+  if (!record.has_predictions) return true;
+  const LoopPredictions& p = record.predictions;
+  if (p.times.size() != static_cast<std::size_t>(n_)) return false;
+  for (int i = 0; i < n_; ++i) {
+    tnext_[i] = p.times[i];
+    partner_[i] = p.partners[i];
+    // Stale flags are set afresh by the next collide before any detect reads them.
+    update_[i] = 0;
+  }
+  chosen_ = p.chosen;
+  best_time_ = p.best_time;
+  chamber_impact_ = p.chamber_impact;
+  return true;
 }
 
 void Shot::resetCollisionData() {

@@ -1,6 +1,7 @@
 #ifndef SHOT_H
 #define SHOT_H
 
+#include <cstdint>
 #include <iosfwd>
 #include <random>
 #include <string>
@@ -9,6 +10,8 @@
 
 class CellGrid;
 class Chamber;
+class Digest;
+struct RunRecord;
 
 // The shot: n equal hard spheres flying under gravity inside a chamber.
 //
@@ -38,7 +41,8 @@ class Shot {
   // Reads the parameter file first (a bad file ends the process with
   // "Error reading <filename>").
   explicit Shot(const char* filename);
-  // Writes the final state to "state.out", then releases the storage.
+  // Writes the final state to "state.out" (and the run record beside it,
+  // when one was handed over), then releases the storage.
   virtual ~Shot();
   Shot(const Shot&) = delete;
   Shot& operator=(const Shot&) = delete;
@@ -67,7 +71,7 @@ class Shot {
     settle();
     return v_[0];
   }
-  int collision() const { return collision_; }
+  std::int64_t collision() const { return collision_; }
   // Kinetic energy lost in sphere-sphere collisions since the last reset,
   // over the whole shot and per unit mass.
   double energyLost() const { return energy_lost_; }
@@ -101,8 +105,23 @@ class Shot {
   Placement checkPlacement(const Chamber& chamber) const;
   // Reads x y z vx vy vz per sphere; the caller tests the stream afterwards.
   void readState(std::istream& is);
-  // Writes x y z vx vy vz per sphere, one line each.
-  void dumpState(std::ostream& os) const;
+  // Writes x y z vx vy vz per sphere, one line each, every number with the
+  // 17 significant digits that read back as the same double; the bytes
+  // written are added to the digest when one is given.
+  void dumpState(std::ostream& os, Digest* digest = nullptr) const;
+
+  // The run record to write beside "state.out" when the shot is destroyed:
+  // its text, completed there with the size and checksum of the state's
+  // bytes. The two are written together: the record only with its state,
+  // the state first.
+  void keepRecord(std::string text) { record_text_ = std::move(text); }
+
+  // What a run record keeps of the shot: its counters and running total,
+  // and, with predictions, the sphere-sphere predictions and the chosen
+  // event of the reference loop. restore puts them back after the state
+  // was read (false for predictions of another number of spheres).
+  void capture(RunRecord& record, bool predictions) const;
+  bool restore(const RunRecord& record);
 
   // Recomputes the sphere-sphere predictions of the stale spheres and selects
   // the earliest sphere-sphere event.
@@ -153,7 +172,7 @@ class Shot {
   int chosen_;     // sphere of the next event, or -1
   double best_time_;    // time to the next event
   int chamber_impact_;  // 1: next event is chosen_ hitting the chamber
-  int collision_;       // sphere-sphere collisions since the last reset
+  std::int64_t collision_;  // sphere-sphere collisions since the last reset
   double energy_lost_;  // kinetic energy those collisions took from the shot
 
  private:
@@ -188,6 +207,7 @@ class Shot {
   }
 
   Keeper* keeper_ = nullptr;
+  std::string record_text_;  // the run record to write beside the state; empty: none
 };
 
 #endif

@@ -19,7 +19,9 @@ const double kOutlinePixels = 0.25;
 
 ShotFGL::ShotFGL(const ShotDef& def, const ShotDrawDef& draw) : Shot(def) { useDrawing(draw); }
 
-ShotFGL::ShotFGL(const char* ini, const char* iniGL) : Shot(ini) {
+ShotFGL::ShotFGL(const char* ini, const char* iniGL) : ShotFGL(readShotDef(ini), iniGL) {}
+
+ShotFGL::ShotFGL(const ShotDef& def, const char* iniGL) : Shot(def) {
   useDrawing(readShotDrawDef(iniGL));
 }
 

@@ -22,6 +22,8 @@ class ShotFGL : public Shot, public InterfaceFGL {
   // Builds the shot from ini, then reads iniGL; a bad file ends the process
   // with "Error reading <iniGL>".
   ShotFGL(const char* ini, const char* iniGL);
+  // Builds the shot from its definition, then reads iniGL.
+  ShotFGL(const ShotDef& def, const char* iniGL);
   ~ShotFGL() override {}
 
   void draw() const override;

@@ -14,6 +14,7 @@
 #include <ostream>
 
 #include "chamber.h"
+#include "runRecord.h"
 #include "safeFile.h"
 #include "shot.h"
 
@@ -333,7 +334,8 @@ SnapshotSeries::SnapshotSeries(const Shot& shot, const Chamber& chamber,
                           "chamber.pvd"),
       interval_(interval),
       encoding_(encoding),
-      due_(interval) {}
+      due_(interval),
+      scheduled_(0) {}
 
 bool SnapshotSeries::prepare() { return makeDirectory(directory_); }
 
@@ -362,11 +364,21 @@ bool SnapshotSeries::writeFile(const std::string& path, Write write) {
   return true;
 }
 
+std::string SnapshotSeries::shotName(int index) {
+  char name[32];
+  std::snprintf(name, sizeof name, "shot_%06d.vtp", index);
+  return name;
+}
+
+std::string SnapshotSeries::chamberName(int index) {
+  char name[32];
+  std::snprintf(name, sizeof name, "chamber_%06d.vtp", index);
+  return name;
+}
+
 bool SnapshotSeries::write(double t) {
-  char shot_name[32];
-  char chamber_name[32];
-  std::snprintf(shot_name, sizeof shot_name, "shot_%06d.vtp", count());
-  std::snprintf(chamber_name, sizeof chamber_name, "chamber_%06d.vtp", count());
+  const std::string shot_name = shotName(count());
+  const std::string chamber_name = chamberName(count());
   const double base = chamber_.baseHeight();
   const bool written =
       writeFile(directory_ + "/" + shot_name,
@@ -380,6 +392,7 @@ bool SnapshotSeries::write(double t) {
   if (!written) return false;
   shots_.emplace_back(t, baseName(directory_) + "/" + shot_name);
   chambers_.emplace_back(t, baseName(directory_) + "/" + chamber_name);
+  scheduled_ = shots_.size();
   return writeFile(collection_, [this](std::ostream& os) { writePvd(os, shots_); }) &&
          writeFile(chamber_collection_, [this](std::ostream& os) { writePvd(os, chambers_); });
 }
@@ -394,5 +407,29 @@ bool SnapshotSeries::afterStep(double t) {
 
 bool SnapshotSeries::atEnd(double t) {
   if (!shots_.empty() && shots_.back().first == t) return true;
-  return write(t);
+  const std::size_t scheduled = scheduled_;
+  const bool written = write(t);
+  scheduled_ = scheduled;
+  return written;
+}
+
+void SnapshotSeries::capture(RunRecord& record) const {
+  record.snapshot_every = interval_;
+  record.snapshot_format = encoding_ == VtkEncoding::kBinary ? "binary" : "ascii";
+  record.snapshot_due = due_;
+  record.snapshot_times.clear();
+  for (std::size_t k = 0; k < scheduled_; ++k) record.snapshot_times.push_back(shots_[k].first);
+}
+
+void SnapshotSeries::resume(const RunRecord& record) {
+  due_ = record.snapshot_due;
+  shots_.clear();
+  chambers_.clear();
+  for (std::size_t k = 0; k < record.snapshot_times.size(); ++k) {
+    const double t = record.snapshot_times[k];
+    const int index = static_cast<int>(k);
+    shots_.emplace_back(t, baseName(directory_) + "/" + shotName(index));
+    chambers_.emplace_back(t, baseName(directory_) + "/" + chamberName(index));
+  }
+  scheduled_ = shots_.size();
 }

@@ -8,6 +8,7 @@
 
 class Chamber;
 class Shot;
+struct RunRecord;
 
 // Snapshots of the shot for 3-D viewers, in the XML formats of VTK, written
 // without the VTK library.
@@ -69,7 +70,9 @@ void writePvd(std::ostream& os, const std::vector<std::pair<double, std::string>
 //
 // Schedule: a snapshot at the start (write), then one after the first step
 // at or past each multiple of the interval (afterStep), and one at the end
-// of the run unless the last snapshot has its time (atEnd).
+// of the run unless the last snapshot has its time (atEnd). A run record
+// keeps the schedule without the snapshot at the end, which a continued run
+// does not have: it writes its next snapshot in that one's place.
 class SnapshotSeries {
  public:
   SnapshotSeries(const Shot& shot, const Chamber& chamber, const ChamberOutline& outline,
@@ -91,6 +94,10 @@ class SnapshotSeries {
   bool afterStep(double t);
   bool atEnd(double t);
 
+  // The schedule for a run record, and back (after prepare).
+  void capture(RunRecord& record) const;
+  void resume(const RunRecord& record);
+
   int count() const { return static_cast<int>(shots_.size()); }
   const std::string& collectionFile() const { return collection_; }
 
@@ -98,6 +105,9 @@ class SnapshotSeries {
   // Writes a file through SafeFile; reports a failure.
   template <class Write>
   static bool writeFile(const std::string& path, Write write);
+  // The names of the index-th snapshot and chamber file.
+  static std::string shotName(int index);
+  static std::string chamberName(int index);
 
   const Shot& shot_;
   const Chamber& chamber_;
@@ -108,6 +118,7 @@ class SnapshotSeries {
   double interval_;
   VtkEncoding encoding_;
   double due_;  // time from which the next scheduled snapshot is written
+  std::size_t scheduled_;  // snapshots written on the schedule (all but one at the end)
   std::vector<std::pair<double, std::string>> shots_;     // time, path in the collection
   std::vector<std::pair<double, std::string>> chambers_;  // time, path in its collection
 };

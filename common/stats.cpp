@@ -25,6 +25,41 @@ bool writeSafely(const char* filename, Writer write) {
   return file.commit();
 }
 
+// The sums of the cells hit at least once.
+HistogramSums collect(int cells, std::int64_t hits, const std::int64_t* hist,
+                      const double* pressure, const double* energy) {
+  HistogramSums sums;
+  sums.cells = cells;
+  sums.hits = hits;
+  for (int i = 0; i < cells; ++i) {
+    if (hist[i] != 0 || pressure[i] != 0.0 || energy[i] != 0.0) {
+      sums.used.push_back(HistogramSums::Cell{i, hist[i], pressure[i], energy[i]});
+    }
+  }
+  return sums;
+}
+
+// Puts sums back into a histogram of as many cells.
+bool spread(const HistogramSums& sums, int cells, std::int64_t& hits, std::int64_t* hist,
+            double* pressure, double* energy) {
+  if (sums.cells != cells) return false;
+  for (const HistogramSums::Cell& c : sums.used) {
+    if (c.index < 0 || c.index >= cells) return false;
+  }
+  for (int i = 0; i < cells; ++i) {
+    hist[i] = 0;
+    pressure[i] = 0.0;
+    energy[i] = 0.0;
+  }
+  for (const HistogramSums::Cell& c : sums.used) {
+    hist[c.index] = c.hits;
+    pressure[c.index] = c.pressure;
+    energy[c.index] = c.energy;
+  }
+  hits = sums.hits;
+  return true;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- Stats2Dxy
@@ -57,11 +92,19 @@ void Stats2Dxy::setCells(int xcells, int ycells, double xsize, double ysize) {
   yscale_inv_ = ysize / ycells_;
   cells_ = xcells_ * ycells_;
   if (cells_ > 0) {
-    hist_.reset(new int[cells_]());
+    hist_.reset(new std::int64_t[cells_]());
     pressure_.reset(new double[cells_]());
     energy_.reset(new double[cells_]());
   }
   hits_ = 0;
+}
+
+HistogramSums Stats2Dxy::sums() const {
+  return collect(cells_, hits_, hist_.get(), pressure_.get(), energy_.get());
+}
+
+bool Stats2Dxy::restore(const HistogramSums& sums) {
+  return spread(sums, cells_, hits_, hist_.get(), pressure_.get(), energy_.get());
 }
 
 void Stats2Dxy::setNormal(const double* normal) {
@@ -126,7 +169,7 @@ void Stats2Dxy::writeGrid(std::ostream& os) const {
 
 void Stats2Dxy::writeZoneLine(std::ostream& os, const Factors& f, double u,
                               double v, int a, int b, int c, int d) const {
-  const int count = hist_[a] + hist_[b] + hist_[c] + hist_[d];
+  const std::int64_t count = hist_[a] + hist_[b] + hist_[c] + hist_[d];
   const double p = pressure_[a] + pressure_[b] + pressure_[c] + pressure_[d];
   const double e = energy_[a] + energy_[b] + energy_[c] + energy_[d];
   os << u << ' ' << v << ' ' << count * 0.25 * f.sum << ' '
@@ -213,10 +256,18 @@ void Stats2Dr::setCells(int cells, double radius) {
   scale_ = cells_ / radius;
   scale_inv_ = radius / cells_;
   if (cells_ > 0) {
-    hist_.reset(new int[cells_]());
+    hist_.reset(new std::int64_t[cells_]());
     pressure_.reset(new double[cells_]());
     energy_.reset(new double[cells_]());
   }
+}
+
+HistogramSums Stats2Dr::sums() const {
+  return collect(cells_, hits_, hist_.get(), pressure_.get(), energy_.get());
+}
+
+bool Stats2Dr::restore(const HistogramSums& sums) {
+  return spread(sums, cells_, hits_, hist_.get(), pressure_.get(), energy_.get());
 }
 
 void Stats2Dr::setNormal(const double* normal) {

@@ -1,9 +1,12 @@
 #ifndef STATS_H
 #define STATS_H
 
+#include <cstdint>
 #include <fstream>
 #include <memory>
 #include <ostream>
+
+#include "runRecord.h"
 
 // Impacts of spheres on one flat rectangular surface, binned over a grid of
 // xcells_ x ycells_ equal cells centred on the origin of the horizontal plane.
@@ -50,9 +53,16 @@ class Stats2Dxy {
   // The sums of one cell since the last reset, unnormalised: its hits, and
   // the summed change of the normal velocity and of its square.
   int cells() const { return cells_; }
-  int cellHits(int cell) const { return hist_[cell]; }
+  std::int64_t cellHits(int cell) const { return hist_[cell]; }
   double cellPressure(int cell) const { return pressure_[cell]; }
   double cellEnergy(int cell) const { return energy_[cell]; }
+  // Every hit since the last reset, those off the cells included.
+  std::int64_t hits() const { return hits_; }
+
+  // The sums as a run record keeps them, and back: restore takes the sums
+  // of a histogram of as many cells (false, and nothing changed, otherwise).
+  HistogramSums sums() const;
+  bool restore(const HistogramSums& sums);
 
  private:
   struct Factors {
@@ -70,8 +80,8 @@ class Stats2Dxy {
   int xcells_;
   int ycells_;
   int cells_;  // xcells_ * ycells_
-  int hits_;   // every hit since setCells or reset, off-grid ones included
-  std::unique_ptr<int[]> hist_;
+  std::int64_t hits_;   // every hit since setCells or reset, off-grid ones included
+  std::unique_ptr<std::int64_t[]> hist_;
   std::unique_ptr<double[]> pressure_;
   std::unique_ptr<double[]> energy_;
   double xscale_;      // xcells_ / xsize
@@ -117,16 +127,23 @@ class Stats2Dr {
   // The sums of one ring since the last reset, unnormalised: its hits, and
   // the summed change of the normal velocity and of its square.
   int cells() const { return cells_; }
-  int cellHits(int cell) const { return hist_[cell]; }
+  std::int64_t cellHits(int cell) const { return hist_[cell]; }
   double cellPressure(int cell) const { return pressure_[cell]; }
   double cellEnergy(int cell) const { return energy_[cell]; }
+  // Every hit since the last reset, those off the cells included.
+  std::int64_t hits() const { return hits_; }
+
+  // The sums as a run record keeps them, and back: restore takes the sums
+  // of a histogram of as many cells (false, and nothing changed, otherwise).
+  HistogramSums sums() const;
+  bool restore(const HistogramSums& sums);
 
  private:
   void write(std::ostream& os) const;
 
   int cells_;
-  int hits_;  // every hit since setCells or reset, off-ring ones included
-  std::unique_ptr<int[]> hist_;
+  std::int64_t hits_;  // every hit since setCells or reset, off-ring ones included
+  std::unique_ptr<std::int64_t[]> hist_;
   std::unique_ptr<double[]> pressure_;
   std::unique_ptr<double[]> energy_;
   double scale_;      // cells_ / radius

@@ -1,7 +1,11 @@
 #ifndef VIBRATEDCHAMBER_H
 #define VIBRATEDCHAMBER_H
 
+#include <unistd.h>
+
 #include <cmath>
+#include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 
@@ -9,6 +13,11 @@
 #include "definitions.h"
 #include "freeFlight.h"
 #include "restitution.h"
+#include "runRecord.h"
+
+// Whether a chamber opens its impact maps when it is built (emptying them),
+// or leaves them closed for restore() to continue them.
+enum class MapStart { kEmpty, kContinued };
 
 // What both chambers share, written once: gravity, the vibrating base and its
 // triangle-wave motion, the restitution law of the three kinds of surface,
@@ -92,9 +101,9 @@ class VibratedChamber : public Chamber {
   double topEnergy() const { return energy_top_; }
 
   // Impacts since the last reset.
-  int baseImpacts() const { return col_sb_; }
-  int topImpacts() const { return col_st_; }
-  virtual int wallImpacts() const = 0;
+  std::int64_t baseImpacts() const { return col_sb_; }
+  std::int64_t topImpacts() const { return col_st_; }
+  virtual std::int64_t wallImpacts() const = 0;
 
   ImpactTotals impactTotals() const override {
     ImpactTotals t;
@@ -109,11 +118,51 @@ class VibratedChamber : public Chamber {
     return t;
   }
 
+  void capture(RunRecord& r) const override {
+    r.base_height = base_z_;
+    r.base_direction = base_dir_;
+    r.pending_impact = col_type_;
+    r.base_impacts = col_sb_;
+    r.top_impacts = col_st_;
+    captureWalls(r.wall_impacts);
+    r.impulse_base = impulse_base_;
+    r.impulse_top = impulse_top_;
+    r.energy_base = energy_base_;
+    r.energy_wall = energy_wall_;
+    r.energy_top = energy_top_;
+    r.top_map_bytes = maps2D_ != 0 ? mapSize(impact_map_top_file_) : -1;
+    r.bot_map_bytes = maps2D_ != 0 ? mapSize(impact_map_bot_file_) : -1;
+    r.top_hist = top_hist_.sums();
+    r.bot_hist = bot_hist_.sums();
+  }
+
+  bool restore(const RunRecord& r) override {
+    if (!top_hist_.restore(r.top_hist) || !bot_hist_.restore(r.bot_hist)) return false;
+    base_z_ = r.base_height;
+    base_dir_ = r.base_direction;
+    col_type_ = r.pending_impact;
+    col_sb_ = r.base_impacts;
+    col_st_ = r.top_impacts;
+    restoreWalls(r.wall_impacts);
+    impulse_base_ = r.impulse_base;
+    impulse_top_ = r.impulse_top;
+    energy_base_ = r.energy_base;
+    energy_wall_ = r.energy_wall;
+    energy_top_ = r.energy_top;
+    if (maps2D_ != 0) {
+      continueMap(impact_map_top_, impact_map_top_file_, r.top_map_bytes);
+      continueMap(impact_map_bot_, impact_map_bot_file_, r.bot_map_bytes);
+    }
+    return true;
+  }
+
  protected:
   // Takes the shared values of a chamber of that horizontal size (half-width
-  // or radius); the concrete chamber then adds its own and opens the records.
-  VibratedChamber(const ChamberDef& def, double width)
-      : height0_(def.height), height_(0.0), gravity_(def.gravity),
+  // or radius); the concrete chamber then adds its own and opens the records
+  // (the impact maps only when they start empty).
+  VibratedChamber(const ChamberDef& def, double width, MapStart maps)
+      : map_start_(maps),
+        height0_(def.height), height_(0.0), gravity_(def.gravity),
         speed_limit_(::speedLimit(def, width)),
         gravity_half_(0.5 * def.gravity), gravity_inv_(1.0 / def.gravity),
         coef_sb_(def.base.coefficient), v_scale_sb_(1.0 / def.base.threshold),
@@ -136,7 +185,7 @@ class VibratedChamber : public Chamber {
   // that cannot be opened is lost silently, the run goes on without it) and
   // gives both histograms the upward normal.
   void openRecords() {
-    if (maps2D_ != 0) {
+    if (maps2D_ != 0 && map_start_ == MapStart::kEmpty) {
       impact_map_top_.open(impact_map_top_file_, std::ios::out | std::ios::trunc);
       impact_map_bot_.open(impact_map_bot_file_, std::ios::out | std::ios::trunc);
     }
@@ -256,6 +305,10 @@ class VibratedChamber : public Chamber {
     record(r, v, vz_new, impact_map_top_, top_hist_);
   }
 
+  // The wall counters of the concrete chamber, for the run record.
+  virtual void captureWalls(std::int64_t walls[2]) const = 0;
+  virtual void restoreWalls(const std::int64_t walls[2]) = 0;
+
   // Starts the records of a new run: the impact maps emptied, the histograms
   // of the run that ends written to their files and cleared.
   void restartRecords() {
@@ -279,6 +332,7 @@ class VibratedChamber : public Chamber {
     bot_hist_.reset();
   }
 
+  MapStart map_start_;
   double height0_;  // inner height from the base's mean position to the top
   double height_;   // height0_ - diam: the largest sphere height; <= 0: no top
   double gravity_;
@@ -303,8 +357,8 @@ class VibratedChamber : public Chamber {
   double base_rebound_;       // the least speed relative to the base of a sphere leaving it
   bool base_rebound_given_;   // base_rebound_ from the definition, not the default
   int col_type_;              // pending impact: 0 none, 1 base, kTopCode top, others the wall's
-  int col_sb_;                // impacts on the base since the last reset
-  int col_st_;                // impacts on the top since the last reset
+  std::int64_t col_sb_;       // impacts on the base since the last reset
+  std::int64_t col_st_;       // impacts on the top since the last reset
   double impulse_base_;       // running totals beside the counters: vz change at the base,
   double impulse_top_;        // at the top,
   double energy_base_;        // kinetic energy gained at the base,
@@ -396,6 +450,22 @@ class VibratedChamber : public Chamber {
   // Strokes of the walk: the present one, a rising one, the descending and
   // the rising stroke of the skipped-to period, and two for rounding.
   static constexpr int kMaxStrokes = 6;
+  // The size of an impact map's file (0 when there is none).
+  static std::int64_t mapSize(const char* name) {
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(name, error);
+    return error ? 0 : static_cast<std::int64_t>(size);
+  }
+
+  // Cuts an impact map back to the size it had at the record (lines of a
+  // later, lost run after it) and appends to it from then on.
+  static void continueMap(std::ofstream& map, const char* name, std::int64_t bytes) {
+    if (map.is_open()) map.close();
+    if (bytes >= 0 && mapSize(name) > bytes) {
+      if (truncate(name, static_cast<off_t>(bytes)) != 0) return;
+    }
+    map.open(name, std::ios::out | std::ios::app);
+  }
 
   // Records a top or base impact (map line, histogram with the velocities
   // before and after) and sets the new vertical velocity.

@@ -9,10 +9,12 @@
 #include <string>
 
 #include "boxFGL.h"
+#include "checkpoint.h"
 #include "cylinderFGL.h"
 #include "experimentFGL.h"
 #include "lifecycle.h"
 #include "par.h"
+#include "parameterFiles.h"
 #include "processStart.h"
 #include "runDirectory.h"
 #include "shotFGL.h"
@@ -36,12 +38,23 @@ void mouse(int button, int state, int x, int y) { g_experiment->mouseCallback(bu
 void motion(int x, int y) { g_experiment->motionCallback(x, y); }
 void reshape(int width, int height) { g_experiment->reshapeCallback(width, height); }
 
-// The program's drawable chamber, read from its two files.
-std::unique_ptr<Chamber> readChamber(const Program& program) {
+// The program's drawable chamber: its definition, then its drawing file.
+std::unique_ptr<Chamber> makeChamber(const Program& program, SimulationDefs& defs) {
   if (program.chamber == ChamberKind::kBox) {
-    return std::make_unique<BoxFGL>(program.chamber_file, program.chamber_draw_file);
+    defs.box = readBoxDef(program.chamber_file);
+    return std::make_unique<BoxFGL>(defs.box, program.chamber_draw_file);
   }
-  return std::make_unique<CylinderFGL>(program.chamber_file, program.chamber_draw_file);
+  defs.cylinder = readCylinderDef(program.chamber_file);
+  return std::make_unique<CylinderFGL>(defs.cylinder, program.chamber_draw_file);
+}
+
+// The start of the window program's run record: what the run is. It cannot
+// be continued, but says at what time and base height the state was saved.
+RunRecord recordStart(const Program& program, SimulationDefs& defs) {
+  RunRecord record;
+  record.program = program.name;
+  record.parameters = tableValues(simulationTable(defs, program.chamber));
+  return record;
 }
 
 void printUsage(std::ostream& os, const Program& program) {
@@ -97,10 +110,17 @@ int runWindow(const Program& program, int argc, char** argv) {
   lifecycle::beginProcess();
   // Function-local statics, so that the normal exit path destroys them in
   // reverse order.
-  static Par par("ini/par.ini");
-  static ShotFGL shot("ini/shot.ini", "ini/shotGL.ini");
-  static std::unique_ptr<Chamber> chamber = readChamber(program);
+  // The parameter files in the order of the programs: the run's, the
+  // shot's with its drawing file, the chamber's with its drawing file.
+  static SimulationDefs defs;
+  defs.run = readRunDef("ini/par.ini");
+  static Par par(defs.run);
+  defs.shot = readShotDef("ini/shot.ini");
+  static ShotFGL shot(defs.shot, "ini/shotGL.ini");
+  static std::unique_ptr<Chamber> chamber = makeChamber(program, defs);
   static ExperimentFGL experiment(program, shot, *chamber, par, "ini/parGL.ini", engine);
+  // Built last, so that it records the run before anything is torn down.
+  static Checkpoint checkpoint(recordStart(program, defs), experiment, shot, false);
   g_experiment = &experiment;
   // Every object is built: failures from now on take the normal exit path.
   lifecycle::beginRun();

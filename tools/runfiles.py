@@ -7,6 +7,7 @@ the result files the programs write (see README.md).
 import math
 import os
 import re
+import zlib
 
 
 def param_values(path, line_no):
@@ -159,6 +160,25 @@ def read_state(path):
 def _g17(x):
     # The shortest text that reads back as the same double.
     return repr(float(x))
+
+
+def record_time(state_path):
+    """The simulated time of a state file from the run record beside it
+    (run.record), when the record belongs to it: its last two lines give
+    the state's size and CRC-32. None when there is no such record."""
+    record_path = os.path.join(os.path.dirname(state_path) or ".", "run.record")
+    try:
+        with open(record_path) as f:
+            fields = dict(line.split(None, 1) for line in f
+                          if line.strip() and not line.startswith("#"))
+        with open(state_path, "rb") as f:
+            data = f.read()
+        if (int(fields["state_bytes"]) != len(data)
+                or int(fields["state_crc32"], 16) != zlib.crc32(data)):
+            return None
+        return float(fields["time"])
+    except (OSError, KeyError, ValueError):
+        return None
 
 
 def write_vtp(f, centres, velocities, radius, time=0.0):

@@ -4,10 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <functional>
 #include <limits>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -384,6 +386,69 @@ TEST(ParameterFiles, TheWindowFileOfCratesimHasTwoLinesAndIgnoresAThird) {
   view = readViewDef("parGL.ini", true);
   EXPECT_EQ(view.turn, 400);  // kept as read: the window brings it into range
   EXPECT_EQ(view.tilt, -30);
+}
+
+// Each key names the value at its file, line and place on the line (as
+// --keys lists them and tools/sweep edits them): a marker written at that
+// place reads into the same field as the marker set by the key, in both
+// chambers' sets of files.
+TEST(ParameterKeys, EveryKeySetsTheValueItsFilePositionSets) {
+  ScopedTempDir dir;
+  for (const ChamberKind chamber : {ChamberKind::kBox, ChamberKind::kCylinder}) {
+    SimulationDefs layout;
+    const ParamTable table = simulationTable(layout, chamber);
+    const auto fileOf = [](const std::string& key) { return key.substr(0, key.find('.')) + ".ini"; };
+    // Reads the three files through their own tables.
+    const auto readFiles = [chamber](SimulationDefs& defs) {
+      const auto readOne = [](const char* name, const ParamTable& t) {
+        ParamFile file(name);
+        file.read(t);
+        EXPECT_TRUE(file.close()) << name;
+      };
+      readOne("par.ini", runTable(defs.run));
+      readOne("shot.ini", shotTable(defs.shot));
+      if (chamber == ChamberKind::kBox) {
+        readOne("box.ini", boxTable(defs.box));
+      } else {
+        readOne("cyl.ini", cylinderTable(defs.cylinder));
+      }
+    };
+    for (std::size_t k = 0; k < table.size(); ++k) {
+      const ParamField& field = table[k];
+      const std::string marker = field.integer ? "7" : field.real ? "0.125" : "marked.state";
+      // Every value 1 (the restart flag on, so that the state file's name
+      // is read), a word "w", the marker at the key's place.
+      std::map<std::string, std::map<int, std::vector<std::string>>> lines;
+      for (std::size_t j = 0; j < table.size(); ++j) {
+        std::vector<std::string>& line = lines[fileOf(table[j].key)][table[j].line];
+        line.resize(std::max<std::size_t>(line.size(), placeOnLine(table, j)));
+        line[placeOnLine(table, j) - 1] = table[j].word != nullptr ? "w" : "1";
+      }
+      const auto writeFiles = [&lines]() {
+        for (const auto& [file, numbered] : lines) {
+          std::string content;
+          for (const auto& [number, values] : numbered) {
+            for (std::size_t p = 0; p < values.size(); ++p) content += values[p] + " ";
+            content += "\n";
+          }
+          writeFile(file.c_str(), content);
+        }
+      };
+      writeFiles();
+      SimulationDefs by_key;
+      readFiles(by_key);
+      const ParamTable key_table = simulationTable(by_key, chamber);
+      ASSERT_TRUE(setField(*findField(key_table, field.key), marker)) << field.key;
+
+      lines[fileOf(field.key)][field.line][placeOnLine(table, k) - 1] = marker;
+      writeFiles();
+      SimulationDefs by_place;
+      readFiles(by_place);
+      EXPECT_EQ(tableValues(simulationTable(by_place, chamber)), tableValues(key_table))
+          << field.key << " at " << fileOf(field.key) << ":" << field.line << ":"
+          << placeOnLine(table, k);
+    }
+  }
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <regex>
 #include <sstream>
@@ -380,18 +381,26 @@ TEST_P(BatchRun, ProfilesAverageTheBedFromTheSkipTimeInPartsOfTheBaseCycle) {
   std::ostringstream expected;
   {
     ScopedTempDir replay{testing_support::scratchParent()};
+    // The same run, sampled after every step of its own.
     World world(lively(), 9, Experiment::Engine::kFast);
-    ProfileAccumulator profiles(gridOf(*world.chamber, world.shot.diam(), 0.5, 4));
-    const double dt = world.experiment.tStep();
-    while (world.experiment.tFull() < world.experiment.tMax()) {
-      world.experiment.makeStep(dt);
-      if (!pastSkip(world.experiment.tFull(), 2.0)) continue;
-      profiles.sample(world.shot.n(), world.shot.r_chunk(), world.shot.v_chunk(),
-                      basePhase(world.chamber->baseHeight(), world.chamber->baseDirection(),
-                                world.chamber->baseAmplitude()));
-    }
-    profiles.write(expected);
-    testing::internal::CaptureStdout();  // the replay's closing lines
+    struct Sampler : RunMonitor {
+      World& world;
+      ProfileAccumulator profiles;
+      explicit Sampler(World& w)
+          : world(w), profiles(gridOf(*w.chamber, w.shot.diam(), 0.5, 4)) {}
+      bool continueRun(const Experiment& experiment) override {
+        if (pastSkip(experiment.tFull(), 2.0)) {
+          profiles.sample(world.shot.n(), world.shot.r_chunk(), world.shot.v_chunk(),
+                          basePhase(world.chamber->baseHeight(), world.chamber->baseDirection(),
+                                    world.chamber->baseAmplitude()));
+        }
+        return true;
+      }
+    } sampler(world);
+    world.experiment.setMonitor(&sampler);
+    testing::internal::CaptureStdout();  // the run's lines and the replay's closing lines
+    world.experiment.fullRun();
+    sampler.profiles.write(expected);
   }
   testing::internal::GetCapturedStdout();
   EXPECT_EQ(readFile("run/profiles.dat"), expected.str());
@@ -422,7 +431,207 @@ TEST_P(BatchRun, RunDirectoryThatCannotBeEnteredIsReported) {
   EXPECT_EQ(outcome.out, "");
 }
 
+
+// Every file of a run directory but its parameter files, by path, with its
+// bytes.
+std::map<std::string, std::string> resultFiles(const std::string& directory) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(directory)) {
+    const std::string path = std::filesystem::relative(entry.path(), directory).string();
+    if (entry.is_regular_file() && path.rfind("ini/", 0) != 0) {
+      files[path] = readFile(entry.path().string());
+    }
+  }
+  return files;
+}
+
+// The text with its line that starts with the key replaced.
+std::string withLine(std::string text, const std::string& key, const std::string& line) {
+  const std::size_t at = text.find("\n" + key + " ") + 1;
+  return text.replace(at, text.find('\n', at) - at, line);
+}
+
+// Runs that are stopped and continued (--resume), or changed for one run
+// (--set).
+class CheckpointRun : public BatchRun {
+ protected:
+  // Writes the lively scene with the given time limit into the directory
+  // and runs the batch program there with the options.
+  ChildResult runLively(const std::string& directory, double cycles,
+                        std::vector<std::string> options) {
+    Scene scene = lively();
+    scene.run.time_limit = cycles;
+    scene.writeFiles(directory);
+    options.push_back(directory);
+    return run(options);
+  }
+};
+
+TEST_P(CheckpointRun, ARunStoppedHalfwayAndResumedEndsAsTheRunStraightThrough) {
+  // The reference loop takes its predictions up from the record: every
+  // file agrees to the last digit. The fast engine predicts anew from the
+  // state: the same events happen, the reals drift by rounding only.
+  // The resumed run takes its options, and the settings of the values it
+  // depends on, from the record.
+  const std::string amplitude = std::string(isBox() ? "box" : "cyl") + ".amplitude=0.6";
+  for (const std::string engine : {"reference", "fast"}) {
+    const std::vector<std::string> options{
+        "--seed",           "3", "--engine",   engine, "--observe-every", "0.5",
+        "--snapshot-every", "1", "--profiles", "1",    "--set",           amplitude};
+    ASSERT_EQ(runLively("straight-" + engine, 6.0, options).status, 0);
+    ASSERT_EQ(runLively("split-" + engine, 3.0, options).status, 0);
+    const ChildResult resumed = runLively("split-" + engine, 6.0, {"--resume"});
+    ASSERT_EQ(resumed.status, 0) << resumed.err;
+
+    const auto straight = resultFiles("straight-" + engine);
+    const auto split = resultFiles("split-" + engine);
+    ASSERT_EQ(straight.size(), split.size()) << engine;
+    for (const auto& [path, bytes] : straight) {
+      ASSERT_EQ(split.count(path), 1u) << engine << ": " << path;
+      if (engine == "reference") {
+        EXPECT_TRUE(split.at(path) == bytes) << path << " differs";
+      }
+    }
+    if (engine == "fast") {
+      const Table a = readTable("straight-fast/observables.dat");
+      const Table b = readTable("split-fast/observables.dat");
+      ASSERT_EQ(a.rows.size(), b.rows.size());
+      for (std::size_t row = 0; row < a.rows.size(); ++row) {
+        for (std::size_t column = 0; column < a.names.size(); ++column) {
+          const double x = std::strtod(a.rows[row][column].c_str(), nullptr);
+          const double y = std::strtod(b.rows[row][column].c_str(), nullptr);
+          EXPECT_NEAR(x, y, 1e-6 * (1.0 + std::fabs(x))) << a.names[column] << " at row " << row;
+        }
+      }
+    }
+  }
+}
+
+TEST_P(CheckpointRun, ARecordThatDoesNotFitItsRunIsRefusedWithNothingWritten) {
+  ASSERT_EQ(runLively("run", 3.0, {"--seed", "3", "--engine", "reference"}).status, 0);
+  Scene longer = lively();
+  longer.run.time_limit = 6.0;
+  longer.writeFiles("run");
+  std::filesystem::copy("run", "as-left", std::filesystem::copy_options::recursive);
+  const auto editFile = [](const std::string& name,
+                           const std::function<std::string(std::string)>& edit) {
+    testing_support::writeFile(name, edit(readFile(name)));
+  };
+  struct Case {
+    const char* what;
+    std::function<void()> change;
+    std::vector<std::string> options;
+    std::string refused;  // the file named in the message
+  };
+  const Case cases[] = {
+      {"a state other than the record's",
+       [&] {
+         editFile("run/state.out",
+                  [](std::string s) { return s.replace(0, 1, s[0] == '1' ? "2" : "1"); });
+       },
+       {},
+       "state.out"},
+      {"another number of spheres",
+       [&] {
+         Scene more = longer;
+         more.shot.count = 13;
+         more.writeFiles("run");
+       },
+       {},
+       "run.record"},
+      {"a step other than the run's", [] {}, {"--set", "par.step=0.01"}, "run.record"},
+      {"another program's record",
+       [&] {
+         editFile("run/run.record",
+                  [](std::string s) { return withLine(s, "program", "program other-batch"); });
+       },
+       {},
+       "run.record"},
+      {"rows of observables.dat lost",
+       [&] {
+         editFile("run/observables.dat", [](std::string s) { return s.substr(0, s.size() / 2); });
+       },
+       {},
+       "observables.dat"},
+  };
+  for (const Case& c : cases) {
+    std::filesystem::remove_all("run");
+    std::filesystem::copy("as-left", "run", std::filesystem::copy_options::recursive);
+    c.change();
+    const auto before = resultFiles("run");
+    std::vector<std::string> args{"--resume"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    args.push_back("run");
+    const ChildResult outcome = run(args);
+    EXPECT_EQ(outcome.status, 1) << c.what;
+    EXPECT_NE(outcome.err.find("Error reading " + c.refused), std::string::npos)
+        << c.what << ": " << outcome.err;
+    EXPECT_TRUE(resultFiles("run") == before) << c.what << ": a file was written";
+  }
+}
+
+TEST_P(CheckpointRun, CountersRunOnPastTwoToThe31) {
+  // A bed that has seen three billion events already: the counters of the
+  // record go on in 64 bits and the run still ends at its time limit.
+  ASSERT_EQ(runLively("run", 3.0, {"--seed", "3", "--engine", "reference"}).status, 0);
+  const Table before = readTable("run/observables.dat");
+  const double events = before.value(before.rows.size() - 1, "events");
+  testing_support::writeFile(
+      "run/run.record",
+      withLine(readFile("run/run.record"), "events",
+               "events " + std::to_string(3000000000LL + static_cast<long long>(events))));
+  const ChildResult outcome = runLively("run", 6.0, {"--resume"});
+  ASSERT_EQ(outcome.status, 0) << outcome.err;
+  const Table after = readTable("run/observables.dat");
+  const std::size_t last = after.rows.size() - 1;
+  EXPECT_EQ(after.value(last, "t"), 6.0);
+  EXPECT_GT(after.value(last, "events"), 3e9 + events);
+  EXPECT_LT(after.value(last, "events"), 3e9 + 3.0 * events);
+  EXPECT_NE(outcome.out.find("Resuming the run at t = 3 after 150 steps and 3"), std::string::npos)
+      << outcome.out;
+}
+
+TEST_P(CheckpointRun, ASetValueRunsAsTheEditedFileAndABadOneIsRefused) {
+  const std::string amplitude = isBox() ? "box.amplitude" : "cyl.amplitude";
+  ASSERT_EQ(runLively("set", 2.0, {"--seed", "3", "--set", amplitude + "=0.7"}).status, 0);
+  Scene edited = lively();
+  edited.chamber().amplitude = 0.7;
+  edited.run.time_limit = 2.0;
+  edited.writeFiles("edited");
+  ASSERT_EQ(run({"--seed", "3", "edited"}).status, 0);
+  // Every file the same, the record's values in force too; only the record
+  // of the first keeps the setting it was given.
+  auto with_setting = resultFiles("set");
+  std::string& record = with_setting["run.record"];
+  const std::string setting = "\nset " + amplitude + " 0.7\n";
+  ASSERT_NE(record.find(setting), std::string::npos) << record;
+  record.erase(record.find(setting), setting.size() - 1);
+  EXPECT_TRUE(with_setting == resultFiles("edited"));
+
+  // No such key, no value of the key's kind: usage errors. A value of the
+  // kind that the file refuses: refused as the file's own.
+  const std::pair<std::string, int> bad[] = {{"no.such=1", 2},
+                                             {amplitude + "=wide", 2},
+                                             {"shot.count=2.5", 2},
+                                             {"--set", 2},
+                                             {amplitude + "=-1", 1}};
+  for (const auto& [setting, status] : bad) {
+    std::filesystem::remove_all("bad");
+    const ChildResult outcome = runLively("bad", 2.0, {"--seed", "3", "--set", setting});
+    EXPECT_EQ(outcome.status, status) << setting << ": " << outcome.err;
+    if (status == 1) {
+      EXPECT_NE(outcome.err.find("Error reading " + std::string(program().chamber_file) +
+                                 " with --set " + setting),
+                std::string::npos)
+          << outcome.err;
+    }
+    EXPECT_TRUE(resultFiles("bad").empty()) << setting;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Programs, BatchRun, testing_support::everyProgram(),
+                         testing_support::programName);
+INSTANTIATE_TEST_SUITE_P(Programs, CheckpointRun, testing_support::everyProgram(),
                          testing_support::programName);
 
 }  // namespace

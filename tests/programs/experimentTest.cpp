@@ -139,6 +139,7 @@ TEST_P(ExperimentTest, ARunGoesOnUntilBothLimitsAreReached) {
     double time_limit;
     int events;  // carried out
     double t;    // simulated at the end
+    double drop = 1.0;  // height the sphere falls from
   };
   const Case cases[] = {
       // Twelve steps of 0.35; the landings at 1 and 3 fall inside.
@@ -148,10 +149,17 @@ TEST_P(ExperimentTest, ARunGoesOnUntilBothLimitsAreReached) {
       {"limits already reached", 0.5, 0, 0.0, 0, 0.0},
       // A step of 100 would run on to 100 with 50 landings: cut to the limit.
       {"a step longer than the time limit", 100.0, 0, 4.0, 2, 4.0},
+      // 0.02 is no binary fraction: 250 steps summed fall just short of 5
+      // and a 251st would follow. Counted, they end at 5 (and 1000 at 20),
+      // as printed with 17 digits. Dropped from 0.5, the sphere lands at
+      // 0.707 and then every 1.414, well inside steps.
+      {"5 cycles of 0.02", 0.02, 0, 5.0, 4, 5.0, 0.5},
+      {"20 cycles of 0.02", 0.02, 0, 20.0, 14, 20.0, 0.5},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.scenario);
     Scene s = droppedSphere();
+    s.state = restingAt(c.drop);
     s.run.step = c.step;
     s.run.event_limit = c.event_limit;
     s.run.time_limit = c.time_limit;
@@ -160,6 +168,10 @@ TEST_P(ExperimentTest, ARunGoesOnUntilBothLimitsAreReached) {
     world.experiment.fullRun();
     EXPECT_EQ(world.experiment.eventCount(), c.events);
     EXPECT_NEAR(world.experiment.tFull(), c.t, 1e-9);
+    if (c.step == 0.02) {
+      EXPECT_EQ(world.experiment.tFull(), c.t);
+      EXPECT_EQ(world.experiment.stepCount(), static_cast<std::int64_t>(c.t * 50.0));
+    }
     std::ostringstream limits;
     limits << "Computing " << c.event_limit << " " << word() << " / " << c.time_limit
            << " cycles...\n"

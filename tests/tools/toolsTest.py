@@ -482,10 +482,10 @@ class Convert(unittest.TestCase):
         self.assertFalse(os.path.exists(os.path.join(bare, "state.vtp")))
 
 
-# Four short runs; the table edits single values, a whole line and keeps
-# the comments.
+# Four short runs; the table edits single values (by place and by key), a
+# whole line and keeps the comments.
 TABLE = """# four short runs
-name    box.ini:2:1  shot.ini:1:1  box.ini:1  par.ini:4
+name    box.ini:2:1  shot.count    box.ini:1  par.ini:4
 low     0.5          30            4,4,5      1
 mid     1.0          30            4,4,5      1
 high    1.5          30            4,4,5      1
@@ -523,7 +523,7 @@ def check_sweep(test, out):
     with open(os.path.join(out, "summary.dat")) as f:
         lines = f.read().splitlines()
     header = lines[0][1:].split()
-    test.assertEqual(header[:7], ["name", "seed", "status", "box.ini:2:1", "shot.ini:1:1",
+    test.assertEqual(header[:7], ["name", "seed", "status", "box.ini:2:1", "shot.count",
                                   "box.ini:1", "par.ini:4"])
     rows = [line.split() for line in lines[1:]]
     test.assertEqual([r[0] for r in rows], [r[0] for r in TABLE_ROWS])
