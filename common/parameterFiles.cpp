@@ -1,5 +1,6 @@
 #include "parameterFiles.h"
 
+#include <cmath>
 
 namespace {
 
