@@ -215,15 +215,16 @@ void Experiment::capture(RunRecord& record) const {
   if (!fast_) record.predictions.next_event = tnext_;
 }
 
+// Both engines check the placement before they predict anything, with the
+// shot's own check: the same first bad sphere, with the same message.
 void Experiment::predictFirstEvent() {
+  shot_.test(chamber_);
   if (fast_) {
     fast_->start();
-    fast_->test();
     tnext_ = fast_->timeToNextEvent();
     guard_.clear();
     return;
   }
-  shot_.test(chamber_);
   shot_.detect();
   shot_.detect(chamber_);
   tnext_ = shot_.tNext();

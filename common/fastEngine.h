@@ -67,10 +67,6 @@ class FastEngine : private Shot::Keeper {
   // a new run, predicts every event and keeps the shot's state from then
   // on (until the shot is given a new state).
   void start();
-  // The check of the reference start-up, using the cells: ends the process
-  // with "NOT IN CHAMBER" or "OVERLAP" unless every sphere is inside and no
-  // pair overlaps beyond the tolerance. Must follow start().
-  void test() const;
   // The present, counted from the origin.
   double now() const { return now_; }
   // Takes the internal steps (cell exits, dropped contacts) before time end
