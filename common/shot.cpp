@@ -86,6 +86,18 @@ class PlacementProgress {
   std::string text_;
 };
 
+// The spheres of the shot built last, for the report of exhausted memory.
+int g_spheres_for_memory = 0;
+
+// Called by operator new when no memory is left for any allocation of the
+// process (the shot's, either engine's, placement's, a record's): the run
+// cannot go on, and no exception leaves the allocation. Nothing more is
+// written: writing would need memory too.
+[[noreturn]] void reportNoMemory() {
+  std::cerr << "Not enough memory for " << g_spheres_for_memory << " spheres" << std::endl;
+  lifecycle::exitNow(1);
+}
+
 }  // namespace
 
 Shot::Shot(const ShotDef& def)
@@ -100,6 +112,8 @@ Shot::Shot(const ShotDef& def)
       update_(nullptr), chosen_(-1), best_time_(kForgotten),
       chamber_impact_(0), collision_(0), energy_lost_(0.0), source_(def.source), seed_(0),
       seed_fixed_(false) {
+  g_spheres_for_memory = n_;
+  std::set_new_handler(reportNoMemory);
   const std::size_t n = static_cast<std::size_t>(n_);
   tnext_ = new (std::nothrow) double[n];
   partner_ = new (std::nothrow) int[n];
@@ -109,10 +123,7 @@ Shot::Shot(const ShotDef& def)
   // Zeroed so that a state written before any placement holds numbers.
   double* r_block = new (std::nothrow) double[3 * n]();
   double* v_block = new (std::nothrow) double[3 * n]();
-  if (!tnext_ || !partner_ || !update_ || !r_ || !v_ || !r_block || !v_block) {
-    std::cerr << "Not enough memory for " << n_ << " spheres" << std::endl;
-    lifecycle::exitNow(1);
-  }
+  if (!tnext_ || !partner_ || !update_ || !r_ || !v_ || !r_block || !v_block) reportNoMemory();
   for (int i = 0; i < n_; ++i) {
     r_[i] = r_block + 3 * i;
     v_[i] = v_block + 3 * i;
