@@ -54,6 +54,7 @@ struct ChildOptions {
   long file_size_limit = -1;          // RLIMIT_FSIZE in bytes (SIGXFSZ as a shell leaves it)
   std::vector<int> closed;            // standard descriptors left closed, as by ">&-"
   bool reader_gone = false;           // standard output a pipe nobody reads ("| head -c 0")
+  long memory_limit = -1;             // RLIMIT_AS in bytes
   bool as_nobody = false;             // runs as the user nobody (when root)
   std::chrono::seconds limit{20};     // killed, and reported, after this
   // Once standard output holds this text (when not empty), the signal is
@@ -106,6 +107,11 @@ inline ChildResult runChild(const std::string& program, const std::vector<std::s
       struct rlimit limit;
       limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(options.file_size_limit);
       if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(125);
+    }
+    if (options.memory_limit >= 0) {
+      struct rlimit limit;
+      limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(options.memory_limit);
+      if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(125);
     }
     if (options.as_nobody && geteuid() == 0) {
       const struct passwd* nobody = getpwnam("nobody");
