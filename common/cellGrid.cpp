@@ -115,6 +115,29 @@ void CellGrid::insert(int cell, int i) {
   slots[++slots[0]] = i;
 }
 
+double CellGrid::density(double width, std::vector<int>& scratch) const {
+  int k = static_cast<int>(std::lround(width / width_[0]));
+  if (k < 1) k = 1;
+  int blocks[3];
+  for (int a = 0; a < 3; ++a) blocks[a] = (count_[a] + k - 1) / k;
+  scratch.assign(static_cast<std::size_t>(blocks[0]) * blocks[1] * blocks[2], 0);
+  double spheres = 0.0;
+  for (int z = 0; z < count_[2]; ++z) {
+    for (int y = 0; y < count_[1]; ++y) {
+      for (int x = 0; x < count_[0]; ++x) {
+        const int c[3] = {x, y, z};
+        const int m = slots_[static_cast<std::size_t>(index(c)) * stride_];
+        scratch[(static_cast<std::size_t>(z / k) * blocks[1] + y / k) * blocks[0] + x / k] += m;
+        spheres += m;
+      }
+    }
+  }
+  double pairs = 0.0;
+  for (int m : scratch) pairs += static_cast<double>(m) * (m - 1);
+  if (!(spheres > 0.0)) return 0.0;
+  return pairs / spheres / (k * k * k * width_[0] * width_[1] * width_[2]);
+}
+
 // The last sphere of the cell takes the place of the one that leaves.
 void CellGrid::remove(int cell, int i) {
   int* slots = &slots_[static_cast<std::size_t>(cell) * stride_];

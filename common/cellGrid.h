@@ -53,6 +53,11 @@ class CellGrid {
   }
   // Number of stored cells.
   std::size_t size() const { return cells_; }
+  // The density the spheres see: the mean, over the spheres, of the number
+  // of other spheres in the same block of k x k x k stored cells (k cells
+  // about `width` wide, at least one), over the block's volume. scratch is
+  // working room.
+  double density(double width, std::vector<int>& scratch) const;
   // Empties the stored cell.
   void empty(int cell) { slots_[static_cast<std::size_t>(cell) * stride_] = 0; }
   // Puts sphere i in the stored cell, or takes it out.

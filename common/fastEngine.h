@@ -110,9 +110,16 @@ class FastEngine : private Shot::Keeper {
   void bringShotToPresent() override;
   // Makes the present the origin.
   void moveOrigin();
-  // Lays the cells over the chamber, puts every sphere in its cell and
-  // predicts every sphere's events (at start).
+  // Lays the cells over the chamber, as wide as the bed's density asks
+  // (measured on cells two diameters wide), puts every sphere in its cell
+  // and predicts every sphere's events (at start).
   void layCells();
+  // The same with cells of the given width (also when the bed's density has
+  // changed much; every sphere at the present).
+  void layCells(double width);
+  // The width of cells that fits the bed's density, measured in the cells
+  // laid now.
+  double fittingWidth();
   // Puts the records in the order of their cells (every sphere at the
   // present), keeping every prediction.
   void sortByCell();
@@ -168,6 +175,10 @@ class FastEngine : private Shot::Keeper {
   std::vector<Body, HugePageAllocator<Body>> body_;     // by slot
   std::vector<Track, HugePageAllocator<Track>> track_;  // by slot
   long exits_since_sort_;     // cell changes since the records were sorted
+  double cell_width_;         // the fitting width the cells were laid for
+  // How far the width that fits the bed may move from cell_width_ before
+  // the cells are laid anew.
+  static constexpr double kRelayFactor = 1.5;
   std::vector<int> near_;  // slots of the spheres a search looks at (two searches' room)
   // Scratch arrays of sortByCell and fillQueue.
   std::vector<Body, HugePageAllocator<Body>> spare_body_;

@@ -223,6 +223,21 @@ TEST_P(EngineEquivalence, SettlingSpheresWhoseReboundsAreRaised) {
   expectSameChaoticEvents(column, 2000);
 }
 
+// A sparse cloud of spheres, three diameters apart, falls onto the base at
+// rest and settles there: the fast engine lays wide cells for the cloud and
+// lays them anew, narrower, once the spheres crowd on the base.
+TEST_P(EngineEquivalence, ACloudOfSpheresSettlingOnTheBase) {
+  Scene cloud = still(*GetParam());
+  cloud.setRestitution(0.5, 1e9);
+  std::ostringstream os;
+  for (int z = 0; z < 5; ++z)
+    for (int y = -1; y <= 1; ++y)
+      for (int x = -1; x <= 1; ++x) os << 3 * x << " " << 3 * y << " " << 0.5 + 3 * z << " 0 0 0\n";
+  cloud.shot.count = 45;
+  cloud.state = os.str();
+  expectSameChaoticEvents(cloud, 3000);
+}
+
 INSTANTIATE_TEST_SUITE_P(Programs, EngineEquivalence, testing_support::everyProgram(),
                          testing_support::programName);
 
