@@ -12,9 +12,9 @@ class Shot;
 // Writes a program's run record beside its state file on the way out. The
 // program builds it after every object the record describes, so that it is
 // destroyed first, while they all still are: it gathers the record then,
-// from the experiment (with its chamber and shot) and from the parts added,
-// and hands it to the shot, which writes it together with "state.out" when
-// it is destroyed (Shot::keepRecord).
+// from the experiment (with its chamber and shot) and from what add() was
+// given, and hands it to the shot, which writes it together with
+// "state.out" when it is destroyed (Shot::keepRecord).
 class Checkpoint {
  public:
   // The record starts as given (the program, seed, parameter values); a

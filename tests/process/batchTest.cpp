@@ -367,10 +367,10 @@ ProfileGrid gridOf(const Chamber& chamber, double diameter, double width, int ph
   return profileGrid(dynamic_cast<const Cylinder&>(chamber), diameter, width, phases);
 }
 
-// profiles.dat of a shaken bed, by the parts of the base's cycle: from the
+// profiles.dat of a shaken bed, by the phases of the base's cycle: from the
 // skip time on, each step's state of the whole bed, averaged as the
 // steady-state tests average their profiles (the same run replayed here,
-// sampled the same way, gives the same file), and in each part of the cycle
+// sampled the same way, gives the same file), and in each phase of the cycle
 // the shares of the bins add up to the whole bed.
 TEST_P(BatchRun, ProfilesAverageTheBedFromTheSkipTimeInPartsOfTheBaseCycle) {
   lively().writeFiles("run");
